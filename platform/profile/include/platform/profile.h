@@ -1,0 +1,86 @@
+// INI files with the rules of the Windows 8-bit profile functions. Values are bytes:
+// nothing here transcodes, so a scrambled password or GBK text survives untouched.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace platform::profile {
+
+// Raised when the file cannot be written, or when a name or value would break the
+// line structure of the file (a line break inside it).
+class ProfileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Longest value a read hands back; the rest of a longer value is cut off.
+inline constexpr size_t kMaxValueLength = 2047;
+
+class IniFile {
+ public:
+  // Immediate: every write reaches the disk before it returns, like the Windows
+  // functions. OnFlush: writes collect in memory until Flush(), for files written
+  // key by key in one go.
+  enum class WriteMode { Immediate, OnFlush };
+
+  // Reads the file when it exists; a missing file reads as empty. An unreadable one
+  // (a folder, no permission) also reads as empty, as the profile functions do.
+  explicit IniFile(std::filesystem::path path, WriteMode mode = WriteMode::Immediate);
+
+  const std::filesystem::path& Path() const { return path_; }
+
+  // Sections and keys are found without regard to case; the value comes back without
+  // blanks at either end and without one pair of enclosing quotes, cut at 2047 bytes.
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const;
+  // A value that is not a whole 32-bit number gives the default.
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t def) const;
+  // "." is the separator; a value that does not convert gives the default.
+  double ReadFloat(std::string_view section, std::string_view key, double def) const;
+  // Read as an integer with default 1 or 0; any non-zero integer is true.
+  bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+  bool SectionExists(std::string_view section) const;
+
+  // Replaces the key's value in place, or appends the key at the end of its section,
+  // creating the section at the end of the file. Every other line stays as it was.
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, std::int64_t value);
+  void WriteFloat(std::string_view section, std::string_view key, double value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);
+
+  // Writes the whole file (to a new file first, then renamed over the old one, so a
+  // failure never leaves half a file). Does nothing when nothing changed.
+  void Flush();
+
+ private:
+  struct Line {
+    std::string text;
+    std::string eol;  // "\r\n", "\n" or "" for a last line without one
+  };
+  struct Section {
+    size_t header;     // line index of "[name]"
+    size_t lastEntry;  // last line that belongs to the section's content
+    std::unordered_map<std::string, size_t> keys;  // lower-case key -> line index
+  };
+
+  void Index() const;
+  const Section* Find(std::string_view section) const;
+  void Insert(size_t at, std::string text);
+
+  std::filesystem::path path_;
+  WriteMode mode_;
+  std::vector<Line> lines_;
+  bool dirty_ = false;
+  mutable bool indexed_ = false;
+  mutable std::vector<Section> sections_;
+  mutable std::unordered_map<std::string, size_t> sectionIndex_;  // lower-case name -> section
+};
+
+}  // namespace platform::profile

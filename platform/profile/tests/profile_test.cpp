@@ -1,0 +1,143 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+using platform::profile::IniFile;
+using platform::profile::ProfileError;
+
+namespace {
+
+class Profile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("profile_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    path_ = dir_ / "DataSet.ini";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void Put(const std::string& s) { std::ofstream(path_, std::ios::binary) << s; }
+  std::string Get() {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path dir_, path_;
+};
+
+}  // namespace
+
+TEST_F(Profile, ReadingRules) {
+  Put("; comment=ignored\n"
+      "orphan=before any section\n"
+      "[Connection]\r\n"
+      "Server Name =  srv\\inst  \r\n"
+      "quoted=\"  spaced  \"\n"
+      "single='x'\n"
+      "half=\"x\n"
+      "no equals sign\n"
+      ";Password=commented\n"
+      "Password=\xDF\xDF\xDF\n"
+      "dup=first\n"
+      "dup=second\n"
+      "[connection]\n"
+      "Later=never read\n"
+      "[Other]\n"
+      "n=-12\n"
+      "f=12.5\n"
+      "comma=12,5\n"
+      "b=5\n"
+      "z=0\n"
+      "x=x\n");
+  IniFile ini(path_);
+  struct Case { const char* sec; const char* key; const char* want; } cases[] = {
+      {"CONNECTION", "server name", "srv\\inst"},
+      {"Connection", "quoted", "  spaced  "},
+      {"Connection", "single", "x"},
+      {"Connection", "half", "\"x"},
+      {"Connection", "no equals sign", "def"},
+      {"Connection", "Password", "\xDF\xDF\xDF"},
+      {"Connection", "dup", "first"},
+      {"Connection", "Later", "def"},
+      {"Connection", "orphan", "def"},
+      {"Missing", "x", "def"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ini.ReadString(c.sec, c.key, "def"), c.want) << c.key;
+  EXPECT_EQ(ini.ReadInteger("other", "N", 7), -12);
+  EXPECT_EQ(ini.ReadInteger("other", "f", 7), 7);
+  EXPECT_EQ(ini.ReadFloat("other", "f", 0), 12.5);
+  EXPECT_EQ(ini.ReadFloat("other", "comma", 0), 0);
+  EXPECT_TRUE(ini.ReadBool("other", "b", false));
+  EXPECT_FALSE(ini.ReadBool("other", "z", true));
+  EXPECT_TRUE(ini.ReadBool("other", "x", true));
+  EXPECT_TRUE(ini.SectionExists("OTHER"));
+}
+
+TEST_F(Profile, LongValuesAreCutAt2047Bytes) {
+  Put("[s]\nv=" + std::string(3000, 'a') + "\n");
+  EXPECT_EQ(IniFile(path_).ReadString("s", "v", ""), std::string(2047, 'a'));
+}
+
+TEST_F(Profile, MissingFileReadsEmptyAndIsNotCreatedByReading) {
+  IniFile ini(path_);
+  EXPECT_EQ(ini.ReadString("Connection", "User Name", ""), "");
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+TEST_F(Profile, WritesInPlaceAppendsAndKeepsOtherLines) {
+  Put("; keep me\n[A]\nk=1\n\n[B]\nx = old \ny=2\n");
+  IniFile ini(path_);
+  ini.WriteString("b", "X", "new");   // replaced in place, key spelling kept
+  ini.WriteString("A", "added", "v");  // appended at the end of its section
+  ini.WriteString("C", "k", "c");      // new section at the end
+  EXPECT_EQ(Get(), "; keep me\n[A]\nk=1\nadded=v\r\n\n[B]\nx=new\ny=2\n\r\n[C]\r\nk=c\r\n");
+  IniFile again(path_);
+  EXPECT_EQ(again.ReadString("B", "x", ""), "new");
+  EXPECT_EQ(again.ReadString("A", "added", ""), "v");
+}
+
+TEST_F(Profile, NewFileIsWrittenWithWindowsLineEnds) {
+  IniFile ini(path_);
+  ini.WriteString("Connection", "Server Name", "\xB7\xFE\xCE\xF1\xC6\xF7");  // GBK 服务器
+  ini.WriteString("Connection", "Password", std::string(10, '\xDF'));
+  EXPECT_EQ(Get(), "[Connection]\r\nServer Name=\xB7\xFE\xCE\xF1\xC6\xF7\r\nPassword=" +
+                       std::string(10, '\xDF') + "\r\n");
+  IniFile back(path_);
+  EXPECT_EQ(back.ReadString("connection", "server name", ""), "\xB7\xFE\xCE\xF1\xC6\xF7");
+  EXPECT_EQ(back.ReadString("Connection", "Password", ""), std::string(10, '\xDF'));
+}
+
+TEST_F(Profile, BufferedWritesReachTheDiskOnlyOnFlush) {
+  IniFile ini(path_, IniFile::WriteMode::OnFlush);
+  ini.WriteInteger("LabelRec", "PageWidth", 100);
+  ini.WriteFloat("ViewRec0", "Topmm", 1.0 / 3);
+  ini.WriteBool("ViewRec0", "HaveCode", true);
+  ini.WriteInteger("LabelRec", "PDotMM", 12);
+  EXPECT_FALSE(fs::exists(path_));
+  ini.Flush();
+  EXPECT_EQ(Get(),
+            "[LabelRec]\r\nPageWidth=100\r\nPDotMM=12\r\n\r\n"
+            "[ViewRec0]\r\nTopmm=0.333333333333333\r\nHaveCode=1\r\n");
+}
+
+TEST_F(Profile, RefusesWhatWouldBreakTheFileAndKeepsItWhole) {
+  IniFile ini(path_);
+  ini.WriteString("s", "k", "v");
+  EXPECT_THROW(ini.WriteString("s", "k", "a\r\nInjected=1"), ProfileError);
+  EXPECT_THROW(ini.WriteString("s", "a=b", "v"), ProfileError);
+  EXPECT_THROW(ini.WriteString("s]\n[t", "k", "v"), ProfileError);
+  EXPECT_EQ(Get(), "[s]\r\nk=v\r\n");
+}
+
+TEST_F(Profile, UnwritableFileRaisesAndLeavesNoTemporaryFile) {
+  IniFile ini(dir_ / "missing-folder" / "Label");
+  EXPECT_THROW(ini.WriteString("s", "k", "v"), ProfileError);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 0);
+}

@@ -1,0 +1,51 @@
+// Text as the programs expect it from Windows: code page 936 at the 8-bit edges, the
+// trimming, rounding and number forms of the Windows runtime.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::text {
+
+// Code page 936 bytes to UTF-8. A byte sequence that is no character (a lone lead
+// byte, 0xFF) becomes U+FFFD; nothing is dropped silently.
+std::string Cp936ToUtf8(std::string_view cp936);
+
+// UTF-8 to code page 936 bytes. A character the code page cannot hold, or a byte that
+// is not valid UTF-8, becomes '?', as Windows does.
+std::string Utf8ToCp936(std::string_view utf8);
+
+// Removes every byte of code 32 or less from both ends (or one end).
+std::string_view Trim(std::string_view s);
+std::string_view TrimLeft(std::string_view s);
+std::string_view TrimRight(std::string_view s);
+
+// ASCII-only case folding, as the Windows profile and file-name comparisons of 8-bit
+// text work on the letters A-Z.
+std::string AsciiLower(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Nearest whole number, a value exactly halfway going to the even neighbour
+// (73.5 -> 74, 74.5 -> 74). Throws std::range_error for NaN, infinities and values
+// outside the 64-bit range.
+std::int64_t RoundHalfEven(double v);
+
+// Decimal text of an integer, with a leading minus sign when negative.
+std::string IntToStr(std::int64_t v);
+
+// A whole 32-bit number: optional sign, then decimal digits and nothing else.
+// Empty text, ".", blanks or a value out of range give no value.
+std::optional<std::int32_t> StrToInt(std::string_view s);
+
+// General number format with at most 15 significant digits and "." as the separator,
+// whatever the process locale: 32 -> "32", 12.5 -> "12.5", 1/3 -> "0.333333333333333",
+// 1e-5 -> "1E-5", 1e20 -> "1E20".
+std::string FloatToStr(double v);
+
+// The reverse of FloatToStr: optional sign, digits with "." and an optional exponent.
+// A comma, blanks, "inf" or "nan" give no value.
+std::optional<double> StrToFloat(std::string_view s);
+
+}  // namespace platform::text
