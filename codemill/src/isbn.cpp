@@ -1,0 +1,81 @@
+#include "operations.h"
+
+#include <algorithm>
+
+namespace codemill {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool AllDigits(std::string_view text) { return std::all_of(text.begin(), text.end(), IsDigit); }
+
+int DigitAt(std::string_view text, std::size_t i) { return text[i] - '0'; }
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+bool Isbn13Ok(std::string_view text)
+{
+    if (text.size() != 13 || !AllDigits(text)) return false;
+    int sum = 0;
+    for (std::size_t i = 0; i < 12; ++i) {
+        sum += DigitAt(text, i) * (i % 2 == 0 ? 1 : 3);
+    }
+    return DigitAt(text, 12) == (10 - sum % 10) % 10;
+}
+
+char Isbn10Check(std::string_view nineDigits)
+{
+    int sum = 0;
+    for (std::size_t i = 0; i < 9; ++i) {
+        sum += DigitAt(nineDigits, i) * static_cast<int>(10 - i);
+    }
+    const int r = sum % 11;
+    if (r == 0) return '0';
+    if (r == 1) return 'X';
+    return static_cast<char>('0' + (11 - r));
+}
+
+std::string PublisherCode(std::string_view isbn10)
+{
+    std::size_t length = 0;
+    switch (isbn10[1]) {
+        case '0': length = 2; break;
+        case '1': case '2': case '3': length = 3; break;
+        case '4': case '5': length = 4; break;
+        case '6': case '7': case '8': length = 5; break;
+        default: length = 6; break;  // '9'
+    }
+    return std::string(isbn10.substr(1, length));
+}
+
+std::optional<IsbnParts> ConvertIsbn(std::string_view isbn)
+{
+    // The trimmed length only picks the path; the checks run on the text as
+    // given, so blanks around a number reject it.
+    const std::string_view trimmed = TrimBlanks(isbn);
+    std::string isbn10;
+    if (trimmed.size() == 13) {
+        if (!Isbn13Ok(isbn) || isbn.substr(0, 3) != "978") return std::nullopt;
+        isbn10 = isbn.substr(3, 9);
+        isbn10 += Isbn10Check(isbn10);
+    } else if (trimmed.size() == 10 && trimmed.front() == '7') {
+        if (!AllDigits(isbn.substr(0, 9))) return std::nullopt;
+        isbn10 = isbn.substr(0, 9);
+        isbn10 += Isbn10Check(isbn10);
+        if (isbn10 != isbn) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    return IsbnParts{isbn10, PublisherCode(isbn10)};
+}
+
+}  // namespace codemill
