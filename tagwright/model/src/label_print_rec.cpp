@@ -1,0 +1,170 @@
+#include "tagwright/label_print_rec.h"
+
+#include <system_error>
+
+#include "platform/module.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+using platform::profile::IniFile;
+
+namespace tagwright {
+namespace {
+
+constexpr const char* kPageSection = "LabelRec";
+
+std::string ItemSection(size_t i) { return "ViewRec" + std::to_string(i); }
+
+// A value cut at the profile's length limit may end in the first byte of a two-byte
+// character; drop that byte rather than decode it as a broken character.
+std::string DropCutLeadByte(std::string v) {
+  if (v.size() < platform::profile::kMaxValueLength) return v;
+  size_t i = 0;
+  while (i < v.size()) {
+    auto b = static_cast<unsigned char>(v[i]);
+    if (b >= 0x81 && b <= 0xFE) {
+      if (i + 1 == v.size()) {
+        v.pop_back();
+        break;
+      }
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return v;
+}
+
+std::string ReadText(const IniFile& ini, const std::string& section, const char* key,
+                     const char* def) {
+  return platform::text::Cp936ToUtf8(DropCutLeadByte(ini.ReadString(section, key, def)));
+}
+
+void WriteText(IniFile& ini, const std::string& section, const char* key,
+               const std::string& utf8) {
+  ini.WriteString(section, key, platform::text::Utf8ToCp936(utf8));
+}
+
+}  // namespace
+
+void WriteLabelFile(const fs::path& path, const TLabelRec& rec) {
+  // Built under a name of its own and renamed over the target when whole, so neither a
+  // failure nor the sections of an earlier file end up in the result.
+  fs::path tmp = path;
+  tmp += ".new~";
+  std::error_code ec;
+  fs::remove(tmp, ec);
+  try {
+    IniFile ini(tmp, IniFile::WriteMode::OnFlush);
+    const std::string page = kPageSection;
+    ini.WriteInteger(page, "PageWidth", rec.PageWidth);
+    ini.WriteInteger(page, "PageGap", rec.PageGap);
+    ini.WriteInteger(page, "LWidthmm", rec.LWidthmm);
+    ini.WriteInteger(page, "LHeightmm", rec.LHeightmm);
+    ini.WriteInteger(page, "LCount", rec.LCount);
+    ini.WriteInteger(page, "LRSpace", rec.LRSpace);
+    ini.WriteInteger(page, "LShape", rec.LShape);
+    ini.WriteInteger(page, "ControlCount", static_cast<std::int64_t>(rec.ViewRec.size()));
+    WriteText(ini, page, "Direction", rec.Direction);
+    ini.WriteInteger(page, "PDotMM", rec.PDotMM);
+    for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
+      const TViewRec& v = rec.ViewRec[i];
+      const std::string s = ItemSection(i);
+      ini.WriteFloat(s, "Topmm", v.Topmm);
+      ini.WriteFloat(s, "Leftmm", v.Leftmm);
+      ini.WriteFloat(s, "Rightmm", v.Rightmm);
+      ini.WriteFloat(s, "Bottommm", v.Bottommm);
+      WriteText(ini, s, "ViewType", v.ViewType);
+      WriteText(ini, s, "Name", v.Name);
+      WriteText(ini, s, "PicFile", v.PicFile);
+      ini.WriteInteger(s, "FontSize", v.FontSize);
+      ini.WriteInteger(s, "BarWidth", v.BarWidth);
+      ini.WriteBool(s, "HaveCode", v.HaveCode);
+      WriteText(ini, s, "Value", v.Value);
+    }
+    ini.Flush();
+    fs::rename(tmp, path);
+  } catch (...) {
+    fs::remove(tmp, ec);
+    throw;
+  }
+}
+
+TLabelRec ReadLabelFile(const fs::path& path) {
+  const IniFile ini(path);
+  const std::string page = kPageSection;
+  TLabelRec rec;
+  rec.PageWidth = ini.ReadInteger(page, "PageWidth", 0);
+  rec.PageGap = ini.ReadInteger(page, "PageGap", 0);
+  rec.LRSpace = ini.ReadInteger(page, "LrSpace", 0);
+  rec.LWidthmm = ini.ReadInteger(page, "LWidthmm", 0);
+  rec.LHeightmm = ini.ReadInteger(page, "LHeightmm", 0);
+  rec.LCount = ini.ReadInteger(page, "LCount", 0);
+  rec.LShape = ini.ReadInteger(page, "LShape", 0);
+  rec.Direction = ReadText(ini, page, "Direction", "T");
+  rec.PDotMM = ini.ReadInteger(page, "PDotMM", 12);
+  rec.ControlCount = ini.ReadInteger(page, "ControlCount", 0);
+  if (rec.ControlCount < 0 || rec.ControlCount > kMaxControlCount) {
+    throw ELabelFileError("模板文件 " + path.string() + " 的项目数 ControlCount=" +
+                          std::to_string(rec.ControlCount) + " 无效（应在 0 到 " +
+                          std::to_string(kMaxControlCount) + " 之间）");
+  }
+  rec.ViewRec.resize(static_cast<size_t>(rec.ControlCount));
+  for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
+    TViewRec& v = rec.ViewRec[i];
+    const std::string s = ItemSection(i);
+    v.Topmm = ini.ReadFloat(s, "Topmm", 0);
+    v.Leftmm = ini.ReadFloat(s, "Leftmm", 0);
+    v.Rightmm = ini.ReadFloat(s, "Rightmm", 0);
+    v.Bottommm = ini.ReadFloat(s, "Bottommm", 0);
+    v.ViewType = ReadText(ini, s, "ViewType", "");
+    v.Name = ReadText(ini, s, "name", "");
+    v.PicFile = ReadText(ini, s, "PicFile", "");
+    v.FontSize = ini.ReadInteger(s, "FontSize", 8);
+    v.BarWidth = ini.ReadInteger(s, "BarWidth", 2);
+    v.HaveCode = ini.ReadBool(s, "HaveCode", true);
+    v.Value = ReadText(ini, s, "Value", "");
+  }
+  return rec;
+}
+
+fs::path LabelTempFolder() { return platform::module::ProgramFolder() / "LabelTemp"; }
+
+fs::path PrintLabelFolder() { return platform::module::ProgramFolder() / "printLabel"; }
+
+void ClearFolder(const fs::path& folder) {
+  fs::current_path(folder);
+  // Names are taken first and deleted afterwards, so the deletions cannot disturb the
+  // enumeration.
+  std::vector<fs::path> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
+    fs::path name = it->path().filename();
+    if (name.string().starts_with('.')) continue;
+    names.push_back(std::move(name));
+  }
+  for (const fs::path& name : names) {
+    // Like deleting through the file API: a folder is no file and stays with its
+    // content, and a read-only file stays.
+    if (fs::is_directory(name, ec)) continue;
+    fs::file_status st = fs::symlink_status(name, ec);
+    if (ec) continue;
+    if (!fs::is_symlink(st) && (st.permissions() & fs::perms::owner_write) == fs::perms::none) {
+      continue;
+    }
+    fs::remove(name, ec);
+  }
+  fs::current_path(platform::module::ProgramFolder());
+}
+
+void PrepareFolder(const fs::path& folder) {
+  std::error_code ec;
+  if (fs::is_directory(folder, ec)) {
+    ClearFolder(folder);
+  } else {
+    fs::create_directory(folder, ec);
+  }
+}
+
+}  // namespace tagwright
