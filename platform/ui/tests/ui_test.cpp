@@ -69,9 +69,3 @@ TEST(Application, AnUncaughtErrorEndsTheEventWithAnErrorBoxAndTheProgramGoesOn) 
   EXPECT_EQ(seen[0].text, "连接失败");
   EXPECT_EQ(seen[0].icon, Icon::Error);
 }
-
-int main(int argc, char** argv) {
-  Application app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
