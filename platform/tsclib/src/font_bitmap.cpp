@@ -1,0 +1,133 @@
+// Text drawn with a named font into a one-bit picture for TSPL's BITMAP command, as the
+// printer maker's library draws Windows fonts for printers that do not hold them.
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+#include <QStringList>
+#include <QTransform>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/text.h"
+#include "platform/tsclib.h"
+
+namespace platform::tsclib::tspl {
+namespace {
+
+// The process may be a tool or a test without a window: Qt needs its application object
+// to draw text, so one is made for the rest of the process. It is never destroyed, as
+// nothing here knows when the last text is drawn.
+bool EnsureGuiApplication() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (QCoreApplication::instance() != nullptr) {
+      return;
+    }
+    const bool haveDisplay = std::getenv("DISPLAY") != nullptr ||
+                             std::getenv("WAYLAND_DISPLAY") != nullptr;
+    if (!haveDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "tsclib";
+    static char* argv[] = {name, nullptr};
+    new QGuiApplication(argc, argv);
+  });
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// The faces that label templates name are Windows fonts; draw them with their
+// counterparts installed here.
+void InsertFontSubstitutions() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const QStringList installed = QFontDatabase::families();
+    for (const char* cjk : {"WenQuanYi Micro Hei", "WenQuanYi Zen Hei", "Noto Sans CJK SC",
+                            "Noto Serif CJK SC", "AR PL UMing CN", "Droid Sans Fallback"}) {
+      const QString family = QString::fromUtf8(cjk);
+      if (installed.contains(family, Qt::CaseInsensitive)) {
+        QFont::insertSubstitution(QStringLiteral("宋体"), family);
+        QFont::insertSubstitution(QStringLiteral("SimSun"), family);
+        break;
+      }
+    }
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+  });
+}
+
+}  // namespace
+
+std::optional<std::string> WindowsFont(int x, int y, int fontheight, int rotation,
+                                       int fontstyle, int fontunderline,
+                                       std::string_view faceNameCp936,
+                                       std::string_view contentCp936) {
+  if (contentCp936.empty() || fontheight < 1 ||
+      (rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270)) {
+    return std::nullopt;
+  }
+  if (!EnsureGuiApplication()) {
+    return std::nullopt;
+  }
+  InsertFontSubstitutions();
+
+  QFont font(QString::fromStdString(text::Cp936ToUtf8(faceNameCp936)));
+  font.setPixelSize(fontheight);
+  font.setItalic((fontstyle & 1) != 0);
+  font.setBold((fontstyle & 2) != 0);
+  font.setUnderline(fontunderline != 0);
+  // A thermal printer has no grey: draw with whole pixels only.
+  font.setStyleStrategy(QFont::NoAntialias);
+  const QString content = QString::fromStdString(text::Cp936ToUtf8(contentCp936));
+
+  // The picture is the text's cell: its advance (or its ink, for an italic's overhang)
+  // wide, ascent plus descent high, with x,y at the cell's top-left corner.
+  const QFontMetrics metrics(font);
+  const int width = std::max(metrics.horizontalAdvance(content),
+                             metrics.boundingRect(content).right() + 1);
+  const int height = metrics.height();
+  if (width < 1 || height < 1) {
+    return std::nullopt;
+  }
+  QImage drawn(width, height, QImage::Format_RGB32);
+  drawn.fill(Qt::white);
+  {
+    QPainter painter(&drawn);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(0, metrics.ascent(), content);
+  }
+  if (rotation != 0) {
+    drawn = drawn.transformed(QTransform().rotate(rotation));
+  }
+
+  const int widthInBytes = (drawn.width() + 7) / 8;
+  std::string out = "BITMAP " + std::to_string(x) + "," + std::to_string(y) + "," +
+                    std::to_string(widthInBytes) + "," + std::to_string(drawn.height()) +
+                    ",1,";
+  const std::size_t rowsAt = out.size();
+  // 1 bits leave the paper white, the unused bits at each row's end included.
+  out.append(static_cast<std::size_t>(widthInBytes) * static_cast<std::size_t>(drawn.height()),
+             '\xff');
+  for (int row = 0; row < drawn.height(); ++row) {
+    const auto* pixels = reinterpret_cast<const QRgb*>(drawn.constScanLine(row));
+    char* bits = out.data() + rowsAt + static_cast<std::size_t>(row) * widthInBytes;
+    for (int col = 0; col < drawn.width(); ++col) {
+      if (qGray(pixels[col]) < 128) {
+        bits[col / 8] = static_cast<char>(static_cast<unsigned char>(bits[col / 8]) &
+                                          ~(0x80u >> (col % 8)));
+      }
+    }
+  }
+  out += "\r\n";
+  return out;
+}
+
+}  // namespace platform::tsclib::tspl
