@@ -19,7 +19,13 @@ std::unique_ptr<detail::Backend> OpenBackend(const ConnectionParams& p, std::chr
       platform::text::EqualsNoCase(source.substr(0, kSqlitePrefix.size()), kSqlitePrefix)) {
     std::filesystem::path file(std::string(source.substr(kSqlitePrefix.size())));
     if (file.empty()) throw DbError("no database file named in the data source \"" + p.server + "\"");
-    if (file.is_relative()) file = platform::module::ProgramFolder() / file;
+    if (file.is_relative()) {
+      try {
+        file = platform::module::ProgramFolder() / file;
+      } catch (const std::exception& e) {
+        throw DbError(std::string("cannot find the program folder for ") + p.server + ": " + e.what());
+      }
+    }
     return detail::OpenSqlite(file, busy);
   }
   if (source.empty()) throw DbError("no data source given (Data Source is empty)");
