@@ -1,0 +1,53 @@
+// What a database backend gives the connection and its record sets. A backend
+// serves one connection; the connection's lock is held around every call.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db.h"
+
+namespace platform::db::detail {
+
+struct ResultSet {
+  bool hasColumns = false;
+  std::vector<ColumnInfo> columns;
+  std::vector<std::vector<Value>> rows;  // each converted to its column's type
+  std::int64_t changes = 0;              // rows changed by the whole text
+};
+
+// Rows to delete from one table, each given by the values of the table's key.
+struct DeleteBatch {
+  std::string database, table;
+  std::vector<std::string> keyColumns;
+  std::vector<std::vector<Value>> keys;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // Runs a text of one or more statements; several run as one transaction, rolled
+  // back whole on an error. With wantRows the first statement that returns columns
+  // gives the result set, and a text that returns none is an error that changes
+  // nothing. Throws DbError.
+  virtual ResultSet Run(std::string_view sql, bool wantRows) = 0;
+
+  // Columns of the table's primary key in key order; empty when it has none.
+  virtual std::vector<std::string> PrimaryKey(const std::string& database, const std::string& table) = 0;
+
+  // Deletes every row of the batch in one transaction; all or nothing.
+  virtual void Delete(const DeleteBatch& batch) = 0;
+
+  virtual void SetBusyTimeout(std::chrono::milliseconds timeout) = 0;
+};
+
+// Opens an existing SQLite database file and reads it once; throws DbError.
+std::unique_ptr<Backend> OpenSqlite(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout);
+
+}  // namespace platform::db::detail

@@ -1,0 +1,330 @@
+#include "platform/db.h"
+
+#include <filesystem>
+
+#include "backend.h"
+#include "platform/module.h"
+#include "platform/text.h"
+#include "values.h"
+
+namespace platform::db {
+namespace {
+
+constexpr std::string_view kSqlitePrefix = "sqlite:";
+
+// The backend that a data source names.
+std::unique_ptr<detail::Backend> OpenBackend(const ConnectionParams& p, std::chrono::milliseconds busy) {
+  std::string_view source = p.server;
+  if (source.size() >= kSqlitePrefix.size() &&
+      platform::text::EqualsNoCase(source.substr(0, kSqlitePrefix.size()), kSqlitePrefix)) {
+    std::filesystem::path file(std::string(source.substr(kSqlitePrefix.size())));
+    if (file.empty()) throw DbError("no database file named in the data source \"" + p.server + "\"");
+    if (file.is_relative()) {
+      try {
+        file = platform::module::ProgramFolder() / file;
+      } catch (const std::exception& e) {
+        throw DbError(std::string("cannot find the program folder for ") + p.server + ": " + e.what());
+      }
+    }
+    return detail::OpenSqlite(file, busy);
+  }
+  if (source.empty()) throw DbError("no data source given (Data Source is empty)");
+  throw DbError("data source \"" + p.server +
+                "\" is not supported yet: only \"sqlite:PATH\" data sources can be opened");
+}
+
+}  // namespace
+
+// --- Connection ---------------------------------------------------------------
+
+Connection::Connection() = default;
+Connection::~Connection() = default;
+
+void Connection::SetConnectionString(std::string text, ConnectionParams values) {
+  auto lock = Lock();
+  backend_.reset();
+  text_ = std::move(text);
+  params_ = std::move(values);
+}
+
+void Connection::Open() {
+  auto lock = Lock();
+  backend_.reset();
+  backend_ = OpenBackend(params_, busyTimeout_);
+}
+
+void Connection::Close() {
+  auto lock = Lock();
+  backend_.reset();
+}
+
+bool Connection::Connected() const {
+  auto lock = Lock();
+  return backend_ != nullptr;
+}
+
+void Connection::SetBusyTimeout(std::chrono::milliseconds timeout) {
+  auto lock = Lock();
+  busyTimeout_ = timeout;
+  if (backend_) backend_->SetBusyTimeout(timeout);
+}
+
+std::chrono::milliseconds Connection::BusyTimeout() const {
+  auto lock = Lock();
+  return busyTimeout_;
+}
+
+std::int64_t Connection::Execute(std::string_view sql) {
+  auto lock = Lock();
+  return Require().Run(sql, false).changes;
+}
+
+std::unique_lock<std::recursive_mutex> Connection::Lock() const { return std::unique_lock(mu_); }
+
+detail::Backend& Connection::Require() {
+  if (!backend_) throw DbError("the database connection is not open");
+  return *backend_;
+}
+
+// --- Field --------------------------------------------------------------------
+
+const ColumnInfo& Field::Info() const { return q_->columns_[index_]; }
+
+const Value& Field::AsValue() const { return q_->Cell(index_); }
+
+bool Field::IsNull() const { return std::holds_alternative<std::monostate>(AsValue()); }
+
+std::string Field::AsString() const {
+  const Value& v = AsValue();
+  if (auto* n = std::get_if<std::int64_t>(&v)) return std::to_string(*n);
+  if (auto* d = std::get_if<double>(&v)) return platform::text::FloatToStr(*d);
+  if (auto* b = std::get_if<bool>(&v)) return *b ? "True" : "False";
+  if (auto* c = std::get_if<Currency>(&v)) return c->ToString();
+  if (auto* t = std::get_if<DateTime>(&v)) return t->ToString();
+  if (auto* s = std::get_if<std::string>(&v)) return *s;
+  return "";
+}
+
+namespace {
+[[noreturn]] void NoConversion(const Field& f, const char* to) {
+  throw DbError("field \"" + f.Name() + "\" (" + FieldTypeName(f.Type()) + "): the value \"" + f.AsString() +
+                "\" is not " + to);
+}
+}  // namespace
+
+std::int64_t Field::AsInteger() const {
+  const Value& v = AsValue();
+  if (std::holds_alternative<std::monostate>(v)) return 0;
+  if (auto* n = std::get_if<std::int64_t>(&v)) return *n;
+  if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+  if (auto* c = std::get_if<Currency>(&v); c && c->units % 10000 == 0) return c->units / 10000;
+  if (auto* d = std::get_if<double>(&v); d && *d == static_cast<double>(static_cast<std::int64_t>(*d))) {
+    return static_cast<std::int64_t>(*d);
+  }
+  if (auto* s = std::get_if<std::string>(&v)) {
+    if (auto n = platform::text::StrToInt(*s)) return *n;
+  }
+  NoConversion(*this, "a whole number");
+}
+
+double Field::AsFloat() const {
+  const Value& v = AsValue();
+  if (std::holds_alternative<std::monostate>(v)) return 0;
+  if (auto* n = std::get_if<std::int64_t>(&v)) return static_cast<double>(*n);
+  if (auto* d = std::get_if<double>(&v)) return *d;
+  if (auto* c = std::get_if<Currency>(&v)) return static_cast<double>(c->units) / 10000.0;
+  if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+  if (auto* s = std::get_if<std::string>(&v)) {
+    if (auto d = platform::text::StrToFloat(*s)) return *d;
+  }
+  NoConversion(*this, "a number");
+}
+
+Currency Field::AsCurrency() const {
+  const Value& v = AsValue();
+  if (std::holds_alternative<std::monostate>(v)) return Currency{0};
+  if (auto* c = std::get_if<Currency>(&v)) return *c;
+  if (auto* n = std::get_if<std::int64_t>(&v); n && *n <= INT64_MAX / 10000 && *n >= INT64_MIN / 10000) {
+    return Currency{*n * 10000};
+  }
+  if (std::holds_alternative<double>(v)) {
+    if (auto c = detail::ParseCurrency(AsString())) return *c;
+  }
+  if (auto* s = std::get_if<std::string>(&v)) {
+    if (auto c = detail::ParseCurrency(*s)) return *c;
+  }
+  NoConversion(*this, "an amount of money");
+}
+
+bool Field::AsBoolean() const {
+  const Value& v = AsValue();
+  if (std::holds_alternative<std::monostate>(v)) return false;
+  if (auto* b = std::get_if<bool>(&v)) return *b;
+  if (auto* n = std::get_if<std::int64_t>(&v)) return *n != 0;
+  if (auto* s = std::get_if<std::string>(&v)) {
+    if (platform::text::EqualsNoCase(*s, "true") || *s == "1") return true;
+    if (platform::text::EqualsNoCase(*s, "false") || *s == "0") return false;
+  }
+  NoConversion(*this, "a truth value");
+}
+
+DateTime Field::AsDateTime() const {
+  const Value& v = AsValue();
+  if (auto* t = std::get_if<DateTime>(&v)) return *t;
+  if (auto* s = std::get_if<std::string>(&v)) {
+    if (auto t = detail::TryParseDateTime(*s)) return *t;
+  }
+  NoConversion(*this, "a date and time");
+}
+
+// --- Query --------------------------------------------------------------------
+
+Query::Query(Connection& connection) : conn_(connection) {}
+Query::~Query() = default;
+
+void Query::SetSql(std::string sql) {
+  Close();
+  sql_ = std::move(sql);
+}
+
+void Query::Open() {
+  Close();
+  detail::ResultSet rs;
+  {
+    auto lock = conn_.Lock();
+    rs = conn_.Require().Run(sql_, true);
+  }
+  columns_ = std::move(rs.columns);
+  rows_ = std::move(rs.rows);
+  deleted_.assign(rows_.size(), false);
+  visible_ = rows_.size();
+  fields_.clear();
+  fields_.reserve(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) fields_.push_back(Field(this, i));
+  cur_ = 0;
+  active_ = true;
+}
+
+std::int64_t Query::ExecSql() {
+  Close();
+  auto lock = conn_.Lock();
+  return conn_.Require().Run(sql_, false).changes;
+}
+
+void Query::Close() {
+  active_ = false;
+  columns_.clear();
+  fields_.clear();
+  rows_.clear();
+  deleted_.clear();
+  pending_.clear();
+  visible_ = 0;
+  cur_ = 0;
+}
+
+int Query::RecordCount() const { return active_ ? static_cast<int>(visible_) : 0; }
+
+size_t Query::NextVisible(size_t from) const {
+  while (from < rows_.size() && deleted_[from]) ++from;
+  return from;
+}
+
+void Query::First() { cur_ = NextVisible(0); }
+
+void Query::Next() {
+  if (cur_ < rows_.size()) cur_ = NextVisible(cur_ + 1);
+}
+
+bool Query::Eof() const { return !active_ || cur_ >= rows_.size(); }
+
+const Field& Query::Fields(size_t index) const {
+  if (index >= fields_.size()) {
+    throw DbError("field number " + std::to_string(index) + " does not exist; the record set has " +
+                  std::to_string(fields_.size()));
+  }
+  return fields_[index];
+}
+
+const Field* Query::FindField(std::string_view name) const {
+  for (const Field& f : fields_) {
+    if (platform::text::EqualsNoCase(f.Name(), name)) return &f;
+  }
+  return nullptr;
+}
+
+const Field& Query::FieldByName(std::string_view name) const {
+  if (const Field* f = FindField(name)) return *f;
+  throw DbError("field \"" + std::string(name) + "\" not found");
+}
+
+const Value& Query::Cell(size_t column) const {
+  if (!active_) throw DbError("the record set is closed");
+  if (cur_ >= rows_.size()) throw DbError("there is no current row");
+  return rows_[cur_][column];
+}
+
+void Query::Delete() {
+  if (!active_) throw DbError("the record set is closed");
+  if (cur_ >= rows_.size()) throw DbError("there is no current row to delete");
+  deleted_[cur_] = true;
+  pending_.push_back(cur_);
+  --visible_;
+  cur_ = NextVisible(cur_ + 1);
+}
+
+void Query::UpdateBatch() {
+  if (!active_) throw DbError("the record set is closed");
+  if (pending_.empty()) return;
+  // Deletions go to the one table the record set's columns come from.
+  std::string database, table;
+  for (const ColumnInfo& c : columns_) {
+    if (c.baseTable.empty()) continue;
+    if (table.empty()) {
+      database = c.baseDatabase;
+      table = c.baseTable;
+    } else if (c.baseTable != table || c.baseDatabase != database) {
+      throw DbError("cannot delete rows of a record set drawn from several tables (" + table + ", " +
+                    c.baseTable + ")");
+    }
+  }
+  if (table.empty()) throw DbError("cannot delete rows of a record set that comes from no table");
+
+  auto lock = conn_.Lock();
+  detail::Backend& backend = conn_.Require();
+  detail::DeleteBatch batch{database, table, backend.PrimaryKey(database, table), {}};
+  if (batch.keyColumns.empty()) throw DbError("cannot delete rows of table " + table + ": it has no primary key");
+  std::vector<size_t> keyIndex;
+  for (const std::string& k : batch.keyColumns) {
+    size_t i = 0;
+    while (i < columns_.size() && !platform::text::EqualsNoCase(columns_[i].baseColumn, k)) ++i;
+    if (i == columns_.size()) {
+      throw DbError("cannot delete rows of table " + table + ": the record set lacks its key column " + k);
+    }
+    // Twice (a table joined with itself), it would not say which row to delete.
+    for (size_t j = i + 1; j < columns_.size(); ++j) {
+      if (platform::text::EqualsNoCase(columns_[j].baseColumn, k)) {
+        throw DbError("cannot delete rows of table " + table + ": the record set holds its key column " + k +
+                      " twice");
+      }
+    }
+    keyIndex.push_back(i);
+  }
+  for (size_t row : pending_) {
+    std::vector<Value> key;
+    for (size_t i : keyIndex) key.push_back(rows_[row][i]);
+    batch.keys.push_back(std::move(key));
+  }
+  backend.Delete(batch);
+  pending_.clear();
+}
+
+void Query::CancelBatch() {
+  for (size_t row : pending_) {
+    deleted_[row] = false;
+    ++visible_;
+  }
+  pending_.clear();
+  if (active_) First();
+}
+
+}  // namespace platform::db

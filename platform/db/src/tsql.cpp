@@ -1,0 +1,208 @@
+#include "tsql.h"
+
+#include <array>
+#include <cctype>
+
+namespace platform::db::detail {
+namespace {
+
+enum class Tok { Space, Comment, Word, Quoted, String, Number, Punct };
+
+struct Token {
+  Tok kind;
+  std::string_view text;
+};
+
+bool WordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '@' || c == '#' || c >= 0x80; }
+bool WordChar(unsigned char c) { return WordStart(c) || std::isdigit(c) || c == '$'; }
+
+// Text up to and including the closing `close`; a doubled `close` stands for itself.
+size_t QuotedEnd(std::string_view s, size_t p, char close) {
+  for (size_t i = p + 1; i < s.size(); ++i) {
+    if (s[i] == close) {
+      if (close != ']' && i + 1 < s.size() && s[i + 1] == close) {
+        ++i;
+        continue;
+      }
+      return i + 1;
+    }
+  }
+  return s.size();  // unterminated: SQLite reports it
+}
+
+std::vector<Token> Tokenize(std::string_view s) {
+  std::vector<Token> out;
+  size_t p = 0;
+  while (p < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[p]);
+    size_t e = p + 1;
+    Tok kind = Tok::Punct;
+    if (std::isspace(c)) {
+      while (e < s.size() && std::isspace(static_cast<unsigned char>(s[e]))) ++e;
+      kind = Tok::Space;
+    } else if (c == '-' && p + 1 < s.size() && s[p + 1] == '-') {
+      e = s.find('\n', p);
+      e = e == std::string_view::npos ? s.size() : e;
+      kind = Tok::Comment;
+    } else if (c == '/' && p + 1 < s.size() && s[p + 1] == '*') {
+      e = s.find("*/", p + 2);
+      e = e == std::string_view::npos ? s.size() : e + 2;
+      kind = Tok::Comment;
+    } else if (c == '\'') {
+      e = QuotedEnd(s, p, '\'');
+      kind = Tok::String;
+    } else if (c == '"' || c == '`' || c == '[') {
+      e = QuotedEnd(s, p, c == '[' ? ']' : static_cast<char>(c));
+      kind = Tok::Quoted;
+    } else if (std::isdigit(c) || (c == '.' && p + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[p + 1])))) {
+      while (e < s.size()) {
+        unsigned char d = static_cast<unsigned char>(s[e]);
+        if ((d == '+' || d == '-') && (s[e - 1] == 'e' || s[e - 1] == 'E')) {
+          ++e;
+        } else if (std::isalnum(d) || d == '.' || d == '_') {
+          ++e;
+        } else {
+          break;
+        }
+      }
+      kind = Tok::Number;
+    } else if (WordStart(c)) {
+      while (e < s.size() && WordChar(static_cast<unsigned char>(s[e]))) ++e;
+      kind = Tok::Word;
+    }
+    out.push_back(Token{kind, s.substr(p, e - p)});
+    p = e;
+  }
+  return out;
+}
+
+std::string Upper(std::string_view w) {
+  std::string u(w);
+  for (char& c : u) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return u;
+}
+
+bool OneOf(const std::string& w, std::initializer_list<const char*> list) {
+  for (const char* x : list) {
+    if (w == x) return true;
+  }
+  return false;
+}
+
+bool StartKeyword(const std::string& w) {
+  return OneOf(w, {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "IF", "ELSE", "PRAGMA"});
+}
+
+class Splitter {
+ public:
+  std::vector<TsqlStatement> Run(std::string_view text) {
+    for (const Token& t : Tokenize(text)) Take(t);
+    Finish();
+    return std::move(out_);
+  }
+
+ private:
+  void Take(const Token& t) {
+    if (t.kind == Tok::Space || t.kind == Tok::Comment) {
+      if (significant_ > 0) cur_ += t.text;
+      lastWasN_ = false;
+      return;
+    }
+    std::string up = t.kind == Tok::Word ? Upper(t.text) : std::string(t.text);
+    bool inTrigger = trigger_ == 1 || trigger_ == 2;
+    if (t.kind == Tok::Punct && t.text == ";" && depth_ == 0 && !inTrigger) {
+      Finish();
+      return;
+    }
+    if (t.kind == Tok::Word && depth_ == 0 && !inTrigger && caseDepth_ == 0 && significant_ > 0 &&
+        StartKeyword(up) && !Continues(up)) {
+      Finish();
+    }
+    if (verb_ == "WITH" && OneOf(up, {"SELECT", "INSERT", "UPDATE", "DELETE"}) && depth_ == 0) {
+      verb_ = up;  // the statement that the common table expressions serve
+    } else if (significant_ == 0) {
+      verb_ = t.kind == Tok::Word ? up : "";
+    } else if (significant_ == 1 && t.kind != Tok::Punct) {
+      // T-SQL leaves out INTO after INSERT and FROM after DELETE.
+      if (verb_ == "INSERT" && up != "INTO" && up != "OR") cur_ += "INTO ";
+      if (verb_ == "DELETE" && up != "FROM") cur_ += "FROM ";
+    }
+    if (t.kind == Tok::String && lastWasN_) {
+      cur_.pop_back();  // N'text' is 'text': all text is Unicode here
+    }
+    cur_ += t.text;
+    ++significant_;
+    lastWasN_ = t.kind == Tok::Word && (t.text == "N" || t.text == "n");
+
+    if (t.kind == Tok::Punct) {
+      if (t.text == "(") ++depth_;
+      if (t.text == ")" && depth_ > 0) --depth_;
+    } else if (t.kind == Tok::Word) {
+      if (up == "CASE") ++caseDepth_;
+      if (up == "END" && caseDepth_ > 0) {
+        --caseDepth_;
+      } else if (up == "END" && trigger_ == 2 && --triggerDepth_ == 0) {
+        trigger_ = 3;
+      }
+      if (up == "BEGIN" && (trigger_ == 1 || trigger_ == 2)) {
+        trigger_ = 2;
+        ++triggerDepth_;
+      }
+      if (verb_ == "CREATE" && up == "TRIGGER" && trigger_ == 0) trigger_ = 1;
+      if (up == "VALUES") sawValues_ = true;
+      if (verb_ == "INSERT" && up == "SELECT" && depth_ == 0) insertSelect_ = true;
+    }
+    prev_ = up;
+  }
+
+  // Whether a statement keyword continues the statement under way.
+  bool Continues(const std::string& w) const {
+    if (OneOf(prev_, {"UNION", "ALL", "EXCEPT", "INTERSECT", "AS", "ON", "DO", "FOR", "INSTEAD", "BEFORE",
+                      "AFTER", "TABLE", "VIEW", "INDEX", "TRIGGER", "OR", "EXPLAIN", "PLAN"})) {
+      return true;
+    }
+    if (verb_ == "WITH" && OneOf(w, {"SELECT", "INSERT", "UPDATE", "DELETE"})) return true;
+    return w == "SELECT" && verb_ == "INSERT" && !sawValues_ && !insertSelect_;
+  }
+
+  void Finish() {
+    if (significant_ > 0) {
+      while (!cur_.empty() && std::isspace(static_cast<unsigned char>(cur_.back()))) cur_.pop_back();
+      TsqlStatement st;
+      if (verb_ == "IF") {
+        st.kind = TsqlStatement::Kind::If;
+        st.text = cur_.substr(2);
+        st.readOnly = true;
+      } else if (verb_ == "ELSE") {
+        st.kind = TsqlStatement::Kind::Else;
+        st.text = cur_.substr(4);
+        st.readOnly = true;
+      } else {
+        st.text = cur_;
+        st.readOnly = verb_ == "SELECT";
+      }
+      out_.push_back(std::move(st));
+    }
+    cur_.clear();
+    verb_.clear();
+    prev_.clear();
+    significant_ = 0;
+    depth_ = caseDepth_ = triggerDepth_ = trigger_ = 0;
+    sawValues_ = insertSelect_ = lastWasN_ = false;
+  }
+
+  std::vector<TsqlStatement> out_;
+  std::string cur_, verb_, prev_;
+  size_t significant_ = 0;
+  int depth_ = 0, caseDepth_ = 0, triggerDepth_ = 0;
+  int trigger_ = 0;  // 0 none, 1 trigger header, 2 inside its BEGIN ... END, 3 after it
+  bool sawValues_ = false, insertSelect_ = false, lastWasN_ = false;
+};
+
+}  // namespace
+
+std::vector<TsqlStatement> SplitTsql(std::string_view text) { return Splitter().Run(text); }
+
+}  // namespace platform::db::detail

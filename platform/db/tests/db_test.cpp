@@ -1,0 +1,394 @@
+#include "platform/db.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "platform/module.h"
+
+namespace fs = std::filesystem;
+using namespace platform::db;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Db : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "db-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    platform::module::OverrideProgramFolderForTesting(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // An empty file is an empty SQLite database; the script fills it.
+  fs::path MakeDatabase(const std::string& script, const std::string& name = "test.db") {
+    fs::path file = dir_ / name;
+    std::ofstream(file, std::ios::binary).flush();
+    Connection c;
+    c.SetConnectionString("Data Source=sqlite:" + file.string(), {"sqlite:" + file.string(), "", "", ""});
+    c.Open();
+    if (!script.empty()) c.Execute(script);
+    return file;
+  }
+
+  void Connect(Connection& c, const fs::path& file) {
+    c.SetConnectionString("Data Source=sqlite:" + file.string(), {"sqlite:" + file.string(), "", "", ""});
+    c.Open();
+  }
+
+  std::int64_t Count(Connection& c, const std::string& sql) {
+    Query q(c);
+    q.SetSql(sql);
+    q.Open();
+    return q.Fields(0).AsInteger();
+  }
+
+  std::string Text(Connection& c, const std::string& sql) {
+    Query q(c);
+    q.SetSql(sql);
+    q.Open();
+    return q.Fields(0).AsString();
+  }
+
+  fs::path dir_;
+};
+
+std::string Message(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const DbError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+}  // namespace
+
+TEST_F(Db, DataSourceChoosesTheBackend) {
+  MakeDatabase("create table t(a int)", "图书馆.db");
+  std::ofstream(dir_ / "corrupt.db", std::ios::binary) << std::string(4096, 'x');
+  fs::create_directory(dir_ / "folder.db");
+  struct Case {
+    std::string server;
+    std::string error;  // empty: opens
+  } cases[] = {
+      {"sqlite:图书馆.db", ""},                        // relative to the program folder
+      {"SQLite:" + (dir_ / "图书馆.db").string(), ""},  // absolute
+      {"sqlite:missing.db", "database file not found"},
+      {"sqlite:" + (dir_ / "sub/missing.db").string(), "database file not found"},
+      {"sqlite:", "no database file named"},
+      {"sqlite:folder.db", "folder"},
+      {"sqlite:corrupt.db", "file is not a database"},
+      {"", "no data source given"},
+      {"LIBSRV\\SQLEXPRESS", "not supported yet"},
+  };
+  for (const Case& k : cases) {
+    Connection c;
+    c.SetConnectionString("Provider=SQLOLEDB.1;Data Source=" + k.server, {k.server, "lib", "sa", "pw"});
+    std::string err = Message([&] { c.Open(); });
+    if (k.error.empty()) {
+      EXPECT_EQ(err, "(no error)") << k.server;
+      EXPECT_TRUE(c.Connected());
+      EXPECT_EQ(Count(c, "select count(*) from t"), 0);
+    } else {
+      EXPECT_NE(err.find(k.error), std::string::npos) << k.server << ": " << err;
+      EXPECT_FALSE(c.Connected());
+    }
+  }
+  // Nothing was created for the missing files.
+  EXPECT_FALSE(fs::exists(dir_ / "missing.db"));
+  EXPECT_FALSE(fs::exists(dir_ / "sub"));
+}
+
+TEST_F(Db, DeclaredTypesGiveFieldTypesAndValues) {
+  fs::path file = MakeDatabase(
+      "create table v(i int, b bit, m money, d decimal(12,4), f float, dt datetime, s varchar(20), w nvarchar(20),"
+      " bin varbinary(10), n numeric)\n"
+      "insert v values(7, 1, 12.345, '2.00005', 0.1, '2024-03-01', '图书', N'期刊', x'00ff', 3)\n"
+      "insert v values(-2, 0, '12.34567', 2.00015, 1e20, '2024-03-01 09:30:05.5', '', 'a', null, 2.5)\n"
+      "insert v values(null, null, null, null, null, null, null, null, null, null)");
+  Connection c;
+  Connect(c, file);
+  Query q(c);
+  q.SetSql("select i, b, m, d, f, dt, s, w, bin, n, 'S01' as StationId, 1 as One, 1.5 as Half, count(*) over () as "
+           "Cnt, null as NoValue from v");
+  q.Open();
+  ASSERT_EQ(q.RecordCount(), 3);
+  const FieldType want[] = {FieldType::Integer, FieldType::Boolean,  FieldType::Currency, FieldType::Decimal,
+                            FieldType::Float,   FieldType::DateTime, FieldType::String,   FieldType::WideString,
+                            FieldType::Bytes,   FieldType::Decimal,  FieldType::String,   FieldType::Integer,
+                            FieldType::Float,   FieldType::Integer,  FieldType::String};
+  ASSERT_EQ(q.FieldCount(), std::size(want));
+  for (size_t i = 0; i < q.FieldCount(); ++i) EXPECT_EQ(q.Fields(i).Type(), want[i]) << q.Fields(i).Name();
+  EXPECT_EQ(q.FieldByName("m").Info().declaredType, "money");
+  EXPECT_EQ(q.FieldByName("STATIONID").Name(), "StationId");
+
+  EXPECT_EQ(q.FieldByName("i").AsInteger(), 7);
+  EXPECT_EQ(q.FieldByName("b").AsString(), "True");
+  EXPECT_EQ(q.FieldByName("m").AsCurrency().units, 123450);
+  EXPECT_EQ(q.FieldByName("d").AsCurrency().units, 20000);  // half to even
+  EXPECT_EQ(q.FieldByName("f").AsString(), "0.1");
+  EXPECT_EQ(q.FieldByName("dt").AsDateTime(), (DateTime{2024, 3, 1, 0, 0, 0, 0}));
+  EXPECT_FALSE(q.FieldByName("dt").AsDateTime().HasTimeOfDay());
+  EXPECT_EQ(q.FieldByName("s").AsString(), "图书");
+  EXPECT_EQ(q.FieldByName("w").AsString(), "期刊");
+  EXPECT_EQ(q.FieldByName("bin").AsString(), std::string("\x00\xff", 2));
+  EXPECT_EQ(q.FieldByName("n").AsString(), "3");
+  EXPECT_EQ(q.FieldByName("StationId").AsString(), "S01");
+
+  q.Next();
+  EXPECT_EQ(q.FieldByName("b").AsBoolean(), false);
+  EXPECT_EQ(q.FieldByName("m").AsString(), "12.3457");
+  EXPECT_EQ(q.FieldByName("d").AsString(), "2.0002");
+  EXPECT_EQ(q.FieldByName("f").AsFloat(), 1e20);
+  EXPECT_EQ(q.FieldByName("dt").AsDateTime(), (DateTime{2024, 3, 1, 9, 30, 5, 500}));
+  EXPECT_EQ(q.FieldByName("dt").AsString(), "2024-03-01 09:30:05.500");
+  EXPECT_EQ(q.FieldByName("n").AsString(), "2.5");
+  EXPECT_FALSE(q.FieldByName("s").IsNull());
+
+  q.Next();
+  for (size_t i = 0; i < 10; ++i) EXPECT_TRUE(q.Fields(i).IsNull()) << q.Fields(i).Name();
+  EXPECT_EQ(q.FieldByName("i").AsInteger(), 0);
+  EXPECT_EQ(q.FieldByName("s").AsString(), "");
+  q.Next();
+  EXPECT_TRUE(q.Eof());
+  EXPECT_NE(Message([&] { q.Fields(0).AsValue(); }).find("no current row"), std::string::npos);
+  EXPECT_NE(Message([&] { q.FieldByName("nope"); }).find("not found"), std::string::npos);
+
+  // A stored value that is not of its column's type fails the open.
+  c.Execute("insert into v(dt) values('1 March 2024')");
+  EXPECT_NE(Message([&] { q.Open(); }).find("1 March 2024"), std::string::npos);
+  EXPECT_FALSE(q.Active());
+}
+
+TEST_F(Db, RunsTsqlTexts) {
+  fs::path file = MakeDatabase(
+      "create table SystemRul(SystemCode int primary key, SysTemName varchar(50), Content varchar(200)); "
+      "create view SomeView as select 1 as x; "
+      "create table 读者(读者编号 varchar(20) primary key, 姓名 varchar(20))");
+  Connection c;
+  Connect(c, file);
+  struct Probe {
+    const char* name;
+    std::int64_t rows;
+  } probes[] = {{"SystemRul", 1}, {"systemrul", 1}, {"dbo.[SystemRul]", 1}, {"读者", 1},
+                {"SomeView", 0},  {"DataChange", 0}, {"sqlite_master", 0}};
+  for (const Probe& p : probes) {
+    Query q(c);
+    q.SetSql(std::string("Select 1 as HaveGroup from sysobjects where id=object_Id('") + p.name + "') and Xtype='U'");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), p.rows) << p.name;
+  }
+  EXPECT_EQ(Count(c, "select count(*) from sysobjects where xtype='V' and name='SomeView'"), 1);
+
+  const char* insert =
+      "if not Exists(Select 1 from SystemRul where systemCode=14) insert SystemRul (SystemCode,SysTemName,Content) "
+      "values(14,'GroupUrl','Http://')";
+  EXPECT_EQ(c.Execute(insert), 1);
+  EXPECT_EQ(c.Execute(insert), 0);
+  EXPECT_EQ(Count(c, "select count(*) from systemrul where SYSTEMCODE=14"), 1);
+  c.Execute("IF EXISTS(select 1 from SystemRul where SystemCode=99) insert SystemRul values(1,'a','b') "
+            "ELSE insert SystemRul values(2,'c','d')");
+  EXPECT_EQ(Count(c, "select SystemCode from SystemRul where SystemCode in (1,2)"), 2);
+
+  c.Execute("insert 读者 (读者编号,姓名) values('R001',N'张三') insert into 读者 values('R002','李四') "
+            "update 读者 set 姓名='王五' where 读者编号='R002'");
+  Query q(c);
+  q.SetSql("select 读者编号, 姓名 from 读者 order by 读者编号");
+  q.Open();
+  ASSERT_EQ(q.RecordCount(), 2);
+  EXPECT_EQ(q.FieldByName("姓名").AsString(), "张三");
+  q.Next();
+  EXPECT_EQ(q.Fields(1).AsString(), "王五");
+
+  // Several statements: the record set is the first one's.
+  q.SetSql("insert 读者 values('R003','赵六') select count(*) as n from 读者 select 1");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("n").AsInteger(), 3);
+}
+
+TEST_F(Db, SeveralStatementsAreOneTransaction) {
+  fs::path file = MakeDatabase("create table t(a int primary key)\ninsert into t values(1)");
+  Connection c;
+  Connect(c, file);
+  EXPECT_NE(Message([&] { c.Execute("delete from t insert into t values(2) insert into nosuch values(3)"); })
+                .find("no such table: nosuch"),
+            std::string::npos);
+  EXPECT_EQ(Count(c, "select sum(a) from t"), 1);
+  EXPECT_NE(Message([&] { c.Execute("insert into t values(5) insert into t values(5)"); }).find("UNIQUE"),
+            std::string::npos);
+  EXPECT_EQ(Count(c, "select count(*) from t"), 1);
+
+  // Opening a text without a record set is an error that changes nothing.
+  Query q(c);
+  for (const char* sql : {"insert into t values(7)", "delete from t insert into t values(8)"}) {
+    q.SetSql(sql);
+    EXPECT_NE(Message([&] { q.Open(); }).find("no record set"), std::string::npos) << sql;
+    EXPECT_EQ(Count(c, "select sum(a) from t"), 1) << sql;
+  }
+  // ExecSql of a broken text: an error, nothing done.
+  q.SetSql("insert into t values(9) selec 1");
+  EXPECT_THROW(q.ExecSql(), DbError);
+  EXPECT_EQ(Count(c, "select count(*) from t"), 1);
+}
+
+TEST_F(Db, DeletionsWaitForTheBatchUpdate) {
+  fs::path file = MakeDatabase(
+      "create table Journal(ChangeId INTEGER PRIMARY KEY AUTOINCREMENT, Kind varchar(10), SouId varchar(20));"
+      "create trigger NoBoom before delete on Journal when old.SouId='boom' begin select raise(abort,'boom row');"
+      " end;"
+      "insert into Journal(Kind,SouId) values('B','1'),('B','2'),('P','3'),('B','boom'),('C','5')");
+  Connection c;
+  Connect(c, file);
+  Query snap(c);
+  snap.SetSql("Select * from Journal Order By ChangeId");
+  snap.Open();
+  ASSERT_EQ(snap.RecordCount(), 5);
+  snap.Delete();
+  snap.Delete();
+  EXPECT_EQ(snap.FieldByName("changeid").AsInteger(), 3);  // the next row is current
+  EXPECT_EQ(snap.RecordCount(), 3);
+  EXPECT_EQ(snap.PendingDeletions(), 2);
+  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "1,2,3,4,5");  // nothing sent yet
+  snap.First();
+  EXPECT_EQ(snap.FieldByName("ChangeId").AsInteger(), 3);  // deleted rows have left the set
+  snap.UpdateBatch();
+  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "3,4,5");
+  EXPECT_EQ(snap.PendingDeletions(), 0);
+
+  // One transaction: the refused row keeps every other deletion of the batch back.
+  snap.Delete();  // 3
+  snap.Delete();  // boom
+  snap.Delete();  // 5
+  EXPECT_TRUE(snap.Eof());
+  EXPECT_EQ(snap.RecordCount(), 0);
+  EXPECT_NE(Message([&] { snap.UpdateBatch(); }).find("boom row"), std::string::npos);
+  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "3,4,5");
+  EXPECT_EQ(snap.PendingDeletions(), 3);
+  snap.CancelBatch();
+  EXPECT_EQ(snap.RecordCount(), 3);
+  EXPECT_EQ(snap.FieldByName("ChangeId").AsInteger(), 3);
+
+  // A row deleted meanwhile by someone else counts as deleted.
+  c.Execute("delete from Journal where ChangeId=3");
+  snap.Delete();
+  snap.UpdateBatch();
+  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "4,5");
+
+  // Only a record set of one table with its key can delete.
+  struct Refused {
+    const char* sql;
+    const char* error;
+  } refused[] = {
+      {"select a.ChangeId, b.ChangeId as Other from Journal a join Journal b on 1", "key column ChangeId twice"},
+      {"select Kind, SouId from Journal", "lacks its key column ChangeId"},
+      {"select 1 as x", "comes from no table"},
+      {"select a.ChangeId, t.a from Journal a, (select 1 as a) x join NoKey t", "several tables"},
+  };
+  c.Execute("create table NoKey(a int) insert into NoKey values(1)");
+  for (const Refused& r : refused) {
+    Query q(c);
+    q.SetSql(r.sql);
+    q.Open();
+    q.Delete();
+    std::string err = Message([&] { q.UpdateBatch(); });
+    EXPECT_NE(err.find(r.error), std::string::npos) << r.sql << ": " << err;
+  }
+  Query nokey(c);
+  nokey.SetSql("select * from NoKey");
+  nokey.Open();
+  nokey.Delete();
+  EXPECT_NE(Message([&] { nokey.UpdateBatch(); }).find("no primary key"), std::string::npos);
+  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "4,5");
+}
+
+// The worker runs batch updates while the main thread runs its statements on the same
+// connection: neither may find itself inside the other's transaction.
+TEST_F(Db, TwoThreadsShareOneConnection) {
+  fs::path file = MakeDatabase(
+      "create table Journal(ChangeId INTEGER PRIMARY KEY AUTOINCREMENT, SouId varchar(20));"
+      "create trigger NoBoom before delete on Journal when old.SouId='boom' begin select raise(abort,'boom');"
+      " end;"
+      "create table Log(n int, part varchar(1));"
+      "with recursive k(i) as (select 1 union all select i+1 from k where i<300)"
+      " insert into Journal(SouId) select i from k;"
+      "insert into Journal(SouId) values('boom')");
+  Connection c;
+  Connect(c, file);
+  constexpr int kTexts = 500;
+  std::atomic<bool> done{false};
+  std::string workerError;
+  std::thread worker([&] {
+    try {
+      // Every batch ends with the refused row, so every batch rolls back whole.
+      while (!done) {
+        Query snap(c);
+        snap.SetSql("Select * from Journal Order By ChangeId");
+        snap.Open();
+        while (!snap.Eof()) snap.Delete();
+        try {
+          snap.UpdateBatch();
+          workerError = "a batch with the refused row went through";
+          return;
+        } catch (const DbError&) {
+        }
+      }
+    } catch (const std::exception& e) {
+      workerError = e.what();
+    }
+  });
+  std::string mainError;
+  for (int i = 0; i < kTexts && mainError.empty(); ++i) {
+    Query q(c);
+    q.SetSql("insert into Log values(" + std::to_string(i) + ",'a') insert into Log values(" + std::to_string(i) +
+             ",'b')");
+    try {
+      q.ExecSql();
+    } catch (const DbError& e) {
+      mainError = e.what();
+    }
+  }
+  done = true;
+  worker.join();
+  EXPECT_EQ(workerError, "");
+  EXPECT_EQ(mainError, "");
+  // Nothing the main thread wrote was rolled back with a batch.
+  EXPECT_EQ(Count(c, "select count(*) from Log"), 2 * kTexts);
+  EXPECT_EQ(Count(c, "select count(*) from Journal"), 301);
+}
+
+TEST_F(Db, LockedDatabaseIsWaitedFor) {
+  fs::path file = MakeDatabase("create table t(a int)");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; INSERT INTO t VALUES(1)", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  Connection c;
+  Connect(c, file);
+  EXPECT_EQ(c.BusyTimeout(), 5000ms);
+  c.SetBusyTimeout(50ms);
+  EXPECT_NE(Message([&] { c.Execute("insert into t values(2)"); }).find("locked"), std::string::npos);
+
+  // With time to wait, the statement runs once the other program commits.
+  c.SetBusyTimeout(10s);
+  std::thread release([&] {
+    std::this_thread::sleep_for(300ms);
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  EXPECT_EQ(c.Execute("insert into t values(2) insert into t values(3)"), 2);
+  release.join();
+  sqlite3_close(other);
+  EXPECT_EQ(Count(c, "select sum(a) from t"), 6);
+}
