@@ -1,0 +1,88 @@
+// What the fuzz targets share: a scratch folder of the process, whole-file reads and
+// writes, a listing of a folder tree, and a check that stops the run with a message.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace fuzz {
+
+namespace fs = std::filesystem;
+
+// A finding: libFuzzer records the input that led here as a crash.
+[[noreturn]] inline void Fail(const std::string& what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+#define FUZZ_CHECK(cond, what)                                     \
+  do {                                                             \
+    if (!(cond)) ::fuzz::Fail(std::string(#cond ": ") + (what));   \
+  } while (0)
+
+// A fresh folder of this process under the temporary folder, made on first use and
+// removed when the process ends normally.
+inline const fs::path& ScratchFolder() {
+  struct Folder {
+    fs::path path;
+    Folder() {
+      std::string pattern = (fs::temp_directory_path() / "tomevale-fuzz-XXXXXX").string();
+      if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch folder");
+      path = pattern;
+    }
+    ~Folder() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
+}
+
+inline void PutFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) Fail("cannot write " + path.string());
+}
+
+inline std::string GetFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every entry below root (links not followed), by path relative to root, with what it
+// is and, for a file, its bytes; a link gives its target.
+using Tree = std::map<std::string, std::string>;
+
+inline Tree ListTree(const fs::path& root) {
+  Tree tree;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path rel = it->path().lexically_relative(root);
+    const fs::file_status st = it->symlink_status(ec);
+    if (fs::is_symlink(st)) {
+      tree[rel.string()] = "link:" + fs::read_symlink(it->path(), ec).string();
+    } else if (fs::is_directory(st)) {
+      tree[rel.string()] = "folder";
+    } else if (fs::is_regular_file(st)) {
+      tree[rel.string()] = "file:" + GetFile(it->path());
+    } else {
+      tree[rel.string()] = "other";
+    }
+  }
+  if (ec) Fail("cannot list " + root.string() + ": " + ec.message());
+  return tree;
+}
+
+}  // namespace fuzz

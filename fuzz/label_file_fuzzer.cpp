@@ -1,0 +1,131 @@
+// Bytes of a template file `Label` into ReadLabelFile. A record that reads must hold as
+// many items as its count says, with UTF-8 texts; written back with WriteLabelFile and
+// read again it must give the same page and items (numbers to the 15 digits the file
+// keeps, texts that the profile rules keep: no blanks or enclosing quotes at the ends,
+// no U+FFFD standing for bytes that were no character). A text with a carriage return in it (the reader ends
+// lines at LF only) cannot be written back; the writer must refuse it with an error.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_support.h"
+#include "platform/profile.h"
+#include "tagwright/label_print_rec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tagwright::TLabelRec;
+using tagwright::TViewRec;
+
+// Building a file costs more than linear time in its sections; the items past this
+// count add nothing the first ones do not test.
+constexpr std::int32_t kMaxRewrittenItems = 64;
+
+bool ValidUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+// Texts the file gives back as written: the reader takes blanks (bytes up to 32) off
+// both ends and one pair of enclosing quotes (the Windows profile rules), so a text
+// that a pair of quotes kept with blanks or quotes at its ends comes back without them;
+// U+FFFD is written as "?".
+bool Kept(const std::string& text) {
+  if (text.empty()) return true;
+  const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+                      text.back() == text.front();
+  const bool blankEnd = static_cast<unsigned char>(text.front()) <= 32 ||
+                        static_cast<unsigned char>(text.back()) <= 32;
+  return !quoted && !blankEnd && text.find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+bool HasLineBreak(const TLabelRec& rec) {
+  auto breaks = [](const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; };
+  if (breaks(rec.Direction)) return true;
+  for (const TViewRec& v : rec.ViewRec) {
+    if (breaks(v.ViewType) || breaks(v.Name) || breaks(v.PicFile) || breaks(v.Value)) return true;
+  }
+  return false;
+}
+
+void SameText(const std::string& a, const std::string& b, const char* what) {
+  if (Kept(a)) FUZZ_CHECK(a == b, std::string(what) + ": \"" + a + "\" came back as \"" + b + "\"");
+}
+
+void SameNumber(double a, double b, const char* what) {
+  const bool same = a == b || std::fabs(a - b) <= std::fabs(a) * 1e-14;
+  FUZZ_CHECK(same, std::string(what) + ": " + std::to_string(a) + " came back as " +
+                       std::to_string(b));
+}
+
+void CheckRecord(const TLabelRec& rec) {
+  FUZZ_CHECK(rec.ControlCount >= 0 && rec.ControlCount <= tagwright::kMaxControlCount,
+             std::to_string(rec.ControlCount));
+  FUZZ_CHECK(rec.ViewRec.size() == static_cast<size_t>(rec.ControlCount), "item count");
+  FUZZ_CHECK(ValidUtf8(rec.Direction), "Direction");
+  for (const TViewRec& v : rec.ViewRec) {
+    FUZZ_CHECK(ValidUtf8(v.ViewType) && ValidUtf8(v.Name) && ValidUtf8(v.PicFile) &&
+                   ValidUtf8(v.Value),
+               "item text is no UTF-8");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fs::path& scratch = fuzz::ScratchFolder();
+  const fs::path file = scratch / tagwright::kLabelFileName;
+  fuzz::PutFile(file, std::string_view(reinterpret_cast<const char*>(data), size));
+
+  TLabelRec rec;
+  try {
+    rec = tagwright::ReadLabelFile(file);
+  } catch (const tagwright::ELabelFileError&) {
+    return 0;
+  }
+  CheckRecord(rec);
+  if (rec.ControlCount > kMaxRewrittenItems) return 0;
+
+  const fs::path copy = scratch / "Label.copy";
+  try {
+    tagwright::WriteLabelFile(copy, rec);
+  } catch (const platform::profile::ProfileError& e) {
+    FUZZ_CHECK(HasLineBreak(rec), e.what());
+    return 0;
+  }
+  const TLabelRec back = tagwright::ReadLabelFile(copy);
+  CheckRecord(back);
+  FUZZ_CHECK(back.PageWidth == rec.PageWidth && back.PageGap == rec.PageGap &&
+                 back.LRSpace == rec.LRSpace && back.LWidthmm == rec.LWidthmm &&
+                 back.LHeightmm == rec.LHeightmm && back.LCount == rec.LCount &&
+                 back.LShape == rec.LShape && back.PDotMM == rec.PDotMM &&
+                 back.ControlCount == rec.ControlCount,
+             "page numbers changed");
+  SameText(rec.Direction, back.Direction, "Direction");
+  for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
+    const TViewRec& a = rec.ViewRec[i];
+    const TViewRec& b = back.ViewRec[i];
+    SameNumber(a.Topmm, b.Topmm, "Topmm");
+    SameNumber(a.Leftmm, b.Leftmm, "Leftmm");
+    SameNumber(a.Rightmm, b.Rightmm, "Rightmm");
+    SameNumber(a.Bottommm, b.Bottommm, "Bottommm");
+    SameText(a.ViewType, b.ViewType, "ViewType");
+    SameText(a.Name, b.Name, "Name");
+    SameText(a.PicFile, b.PicFile, "PicFile");
+    SameText(a.Value, b.Value, "Value");
+    FUZZ_CHECK(a.FontSize == b.FontSize && a.BarWidth == b.BarWidth && a.HaveCode == b.HaveCode,
+               "item numbers changed");
+  }
+  return 0;
+}
