@@ -8,9 +8,20 @@
 // fine, writing through it is not. The sandbox lies a few levels down in the scratch
 // folder, and the whole scratch folder is compared, so a name that climbs out of the
 // extraction folder shows as a new entry.
+//
+// Mutations of compressed bytes rarely give a stream that still inflates, so the
+// mutator mostly works inside the package: it inflates it, changes the file list (in
+// clear) or the payload, and compresses the result again; now and then it changes the
+// package bytes themselves.
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <optional>
+#include <random>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "fuzz_support.h"
@@ -18,6 +29,8 @@
 #include "tagwright/gdata.h"
 #include "tagwright/label_print_rec.h"
 #include "tagwright/my_zip.h"
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 
 namespace {
 
@@ -67,7 +80,68 @@ Tree Part(const Tree& tree, const fs::path& folder) {
   return part;
 }
 
+std::uint32_t GetUint32(const char* p) {
+  std::uint32_t u = 0;
+  for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(p[i]);
+  return u;
+}
+
+void PutUint32(std::string& s, std::uint32_t u) {
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
+}
+
+// The payload of a package whose stream inflates to the size its last four bytes give.
+std::optional<std::string> Inflate(std::string_view package) {
+  if (package.size() < 4) return std::nullopt;
+  const std::uint32_t size = GetUint32(package.data() + package.size() - 4);
+  if (size > (1u << 20)) return std::nullopt;
+  std::string payload(size, '\0');
+  uLongf length = size;
+  const int rc = uncompress(reinterpret_cast<Bytef*>(payload.data()), &length,
+                            reinterpret_cast<const Bytef*>(package.data()),
+                            static_cast<uLong>(package.size() - 4));
+  if (rc != Z_OK || length != size) return std::nullopt;
+  return payload;
+}
+
+// Changes bytes with libFuzzer's own mutations, within maxSize.
+std::string Mutate(std::string bytes, size_t maxSize) {
+  const size_t size = bytes.size();
+  bytes.resize(std::max(maxSize, size));
+  const size_t n = LLVMFuzzerMutate(reinterpret_cast<uint8_t*>(bytes.data()), size, bytes.size());
+  bytes.resize(n);
+  return bytes;
+}
+
 }  // namespace
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
+                                          unsigned int seed) {
+  std::minstd_rand rnd(seed);
+  const std::string_view package(reinterpret_cast<const char*>(data), size);
+  std::optional<std::string> payload = Inflate(package);
+  if (!payload || rnd() % 8 == 0) return LLVMFuzzerMutate(data, size, maxSize);
+
+  const tagwright::TMyZip zip;
+  std::string changed;
+  const std::uint32_t l = payload->size() >= 4 ? GetUint32(payload->data() + payload->size() - 4) : 0;
+  if (payload->size() >= 4 && l <= payload->size() - 4 && rnd() % 4 != 0) {
+    // The list, in clear, changed; its length field follows it.
+    const size_t dataEnd = payload->size() - 4 - l;
+    const std::string list = zip.ScrambleStream(std::string_view(*payload).substr(dataEnd, l));
+    const std::string newList = Mutate(list, list.size() + 64);
+    changed = payload->substr(0, dataEnd) + zip.ScrambleStream(newList);
+    PutUint32(changed, static_cast<std::uint32_t>(newList.size()));
+  } else {
+    changed = Mutate(*payload, payload->size() + 64);
+  }
+  std::ostringstream out;
+  tagwright::TMyZip::DeflateToFile(changed, out, 1 + static_cast<int>(rnd() % 4));
+  const std::string bytes = out.str();
+  if (bytes.size() > maxSize) return LLVMFuzzerMutate(data, size, maxSize);
+  std::memcpy(data, bytes.data(), bytes.size());
+  return bytes.size();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path& scratch = fuzz::ScratchFolder();
