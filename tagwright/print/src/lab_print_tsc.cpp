@@ -32,19 +32,26 @@ struct BarcodeCall {
 };
 using ItemCall = std::variant<TextCall, BarcodeCall>;
 
-std::int32_t Dots(std::int64_t value, const TViewRec& item) {
+// The library takes 32-bit positions and sizes; an item so far out that its dots are none
+// would otherwise be drawn somewhere else.
+[[noreturn]] void OutOfRange(const TViewRec& item) {
+  throw std::range_error("标签项目 " + item.Name + " 的位置超出打印范围");
+}
+
+std::int32_t Checked(std::int64_t value, const TViewRec& item) {
   if (value < std::numeric_limits<std::int32_t>::min() ||
       value > std::numeric_limits<std::int32_t>::max()) {
-    throw std::range_error("标签项目 " + item.Name + " 的位置超出打印范围");
+    OutOfRange(item);
   }
   return static_cast<std::int32_t>(value);
 }
 
-std::int64_t Round(double v, const TViewRec& item) {
+// Nearest whole number, halves to the even neighbour.
+std::int32_t Round(double value, const TViewRec& item) {
   try {
-    return RoundHalfEven(v);
+    return Checked(RoundHalfEven(value), item);
   } catch (const std::range_error&) {
-    throw std::range_error("标签项目 " + item.Name + " 的位置超出打印范围");
+    OutOfRange(item);
   }
 }
 
@@ -101,15 +108,14 @@ void TPrintLabelTsc::PrintLabel() {
     const bool code = item.ViewType == kCodeView;
     if (!(text && !item.Value.empty()) && !code) continue;
     // Whole millimetres first, so that every x is a multiple of the dots per millimetre.
-    const std::int32_t leftmm = Dots(Round(LabelRec.LRSpace + item.Leftmm + cell * Column, item), item);
-    const std::int32_t x = Dots(static_cast<std::int64_t>(leftmm) * LabelRec.PDotMM, item);
-    const std::int32_t y = Dots(Round(pDotMM * item.Topmm, item), item);
+    const std::int32_t mm = Round(LabelRec.LRSpace + item.Leftmm + cell * Column, item);
+    const std::int32_t x = Checked(std::int64_t{mm} * LabelRec.PDotMM, item);
+    const std::int32_t y = Round(pDotMM * item.Topmm, item);
     if (text) {
-      const std::int32_t height =
-          Dots(static_cast<std::int64_t>(item.FontSize) * DotsPerPointY, item);
+      const std::int32_t height = Checked(std::int64_t{item.FontSize} * DotsPerPointY, item);
       calls.emplace_back(TextCall{x, y, height, Utf8ToCp936(item.Value)});
     } else {
-      const std::int32_t h = Dots(Round((item.Bottommm - item.Topmm) * pDotMM, item), item);
+      const std::int32_t h = Round((item.Bottommm - item.Topmm) * pDotMM, item);
       std::string data(platform::text::Trim(item.Value));
       if (data.empty()) data = kDefaultBarcodeData;
       calls.emplace_back(BarcodeCall{IntToStr(x), IntToStr(y), IntToStr(h),
