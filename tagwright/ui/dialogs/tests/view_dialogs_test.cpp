@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include <functional>
@@ -368,6 +369,32 @@ TEST_F(NameTest, OtherKeysReachTheEdit) {
   EXPECT_EQ(dlg.EName->text(), QStringLiteral("Code 1-a."));
   EXPECT_FALSE(RunModal(dlg, [&] { dlg.close(); }));
   EXPECT_FALSE(dlg.OK);
+}
+
+}  // namespace
+}  // namespace tagwright::testing
+
+namespace tagwright::testing {
+namespace {
+
+TEST_F(DialogTest, EveryDialogShowsAtTheScreenCentre) {
+  // Owned by a control in a window at the screen's corner, as a view or the page is.
+  QWidget window;
+  window.setGeometry(0, 0, 300, 200);
+  auto* owner = new QWidget(&window);
+  owner->setGeometry(10, 10, 50, 50);
+  window.show();
+  TFmPageSet page(owner);
+  TFmTextSet text(owner, "a", 9);
+  TFmBarWidth bar(owner, 2, 9, true);
+  TFmName name(owner);
+  for (QDialog* d : std::initializer_list<QDialog*>{&page, &text, &bar, &name}) {
+    SCOPED_TRACE(d->objectName().toStdString());
+    d->show();
+    const QPoint off = d->frameGeometry().center() - d->screen()->geometry().center();
+    EXPECT_LE(off.manhattanLength(), 2);
+    d->close();
+  }
 }
 
 }  // namespace
