@@ -5,8 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -14,6 +23,10 @@
 #include "cups_test_support.h"
 #include "platform/module.h"
 #include "platform/tsclib.h"
+#include "platform/ui.h"
+#include "tagwright/fonts.h"
+#include "tagwright/label_control.h"
+#include "tagwright/my_zip.h"
 
 namespace tagwright::testing {
 
@@ -24,6 +37,47 @@ namespace fs = std::filesystem;
 inline const fs::path& BuiltProgramFolder() {
   static const fs::path folder = platform::module::ProgramFolder();
   return folder;
+}
+
+inline std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The files of a template package by name, extracted into a folder of their own.
+inline std::map<std::string, std::string> PackageFiles(const fs::path& package,
+                                                       const fs::path& folder) {
+  fs::remove_all(folder);
+  EXPECT_TRUE(TMyZip().ExtractPackage(package, folder, kPackagePassword)) << package;
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files[entry.path().filename().string()] = ReadAll(entry.path());
+  }
+  return files;
+}
+
+// A palette item of that object name dropped on the page at a point, as a drag delivers
+// it: entering the page, then the drop.
+inline void DropOn(QWidget* page, const QMimeData& mime, QPoint at) {
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(page, &enter);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(page, &drop);
+}
+
+// Acts on the modal dialog of that class once it is shown; a dialog still open
+// afterwards is cancelled.
+template <class Dialog>
+void OnDialog(std::function<void(Dialog&)> act) {
+  QTimer::singleShot(0, [act] {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) {
+      ADD_FAILURE() << "the dialog is not shown";
+      return;
+    }
+    act(*dialog);
+    if (dialog->isVisible()) dialog->reject();
+  });
 }
 
 class PrinterTest : public ::testing::Test {
@@ -40,11 +94,10 @@ class PrinterTest : public ::testing::Test {
     prog_ = root_ / "prog";
     fs::create_directory(prog_);
     for (const char* picture : {"code.jpg", "photo.jpg"}) {
-      if (fs::exists(BuiltProgramFolder() / picture)) {
-        fs::copy_file(BuiltProgramFolder() / picture, prog_ / picture);
-      }
+      fs::copy_file(BuiltProgramFolder() / picture, prog_ / picture);
     }
     platform::module::OverrideProgramFolderForTesting(prog_);
+    InstallFontSubstitutes();
 
     printer_ = std::make_unique<cups_test::OneJobListener>();
     queue_ = std::make_unique<cups_test::RawQueue>("TwTestPrint", printer_->Port());
@@ -54,6 +107,8 @@ class PrinterTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    platform::ui::SetMessageBoxInterceptor({});
+    TPicView::SetOpenPictureDialog({});
     platform::tsclib::SetCallRecorder(nullptr);
     platform::tsclib::closeport();
     queue_.reset();
