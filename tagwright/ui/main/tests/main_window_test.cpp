@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -276,7 +275,7 @@ TEST_F(MainWindow, ATemplateSurvivesOpeningAndSavingAgain) {
 
   // Screenshot of the window with the opened template.
   fs::create_directories(TAGWRIGHT_SCREENSHOT_DIR);
-  second->grab().save(QString::fromUtf8(TAGWRIGHT_SCREENSHOT_DIR "/tagwright_main_window.png"));
+  second->grab().save(QString::fromUtf8(TAGWRIGHT_SCREENSHOT_DIR "/tagwright_main_window_opened.png"));
 
   const fs::path again = root_ / "第二.Lab";
   answers_ = {again.string()};
@@ -357,14 +356,51 @@ struct BarcodeLine {
   std::string data;
 };
 
+// Splits text at commas into at most n fields, the last taking the rest.
+std::vector<std::string> Fields(const std::string& text, size_t n) {
+  std::vector<std::string> fields;
+  size_t from = 0;
+  while (fields.size() + 1 < n) {
+    const size_t comma = text.find(',', from);
+    if (comma == std::string::npos) break;
+    fields.push_back(text.substr(from, comma - from));
+    from = comma + 1;
+  }
+  fields.push_back(text.substr(from));
+  return fields;
+}
+
 std::vector<BarcodeLine> Barcodes(const std::string& job) {
   std::vector<BarcodeLine> found;
-  const std::regex line(R"re(BARCODE (\d+),(\d+),"128",\d+,\d,0,\d+,\d+,"([^"]*)"\r\n)re");
-  for (auto it = std::sregex_iterator(job.begin(), job.end(), line); it != std::sregex_iterator();
-       ++it) {
-    found.push_back({std::stoi((*it)[1]), std::stoi((*it)[2]), (*it)[3]});
+  const std::string command = "\r\nBARCODE ";
+  for (size_t at = job.find(command); at != std::string::npos; at = job.find(command, at + 1)) {
+    const size_t start = at + command.size();
+    const std::vector<std::string> f = Fields(job.substr(start, job.find("\r\n", start) - start), 9);
+    EXPECT_EQ(f.size(), 9u);
+    if (f.size() != 9 || f[8].size() < 2) continue;
+    found.push_back({std::stoi(f[0]), std::stoi(f[1]), f[8].substr(1, f[8].size() - 2)});
   }
   return found;
+}
+
+// One windowsfont call as the recorder writes it.
+struct FontCall {
+  int x, y, height;
+  std::string text;
+};
+
+std::optional<FontCall> ParseFontCall(const std::string& call) {
+  const std::string prefix = "windowsfont(";
+  const std::string face = ",\"宋体\",\"";
+  if (call.rfind(prefix, 0) != 0) return std::nullopt;
+  const size_t faceAt = call.find(face);
+  if (faceAt == std::string::npos || call.size() < faceAt + face.size() + 2) return std::nullopt;
+  const std::vector<std::string> n =
+      Fields(call.substr(prefix.size(), faceAt - prefix.size()), 6);
+  if (n.size() != 6) return std::nullopt;
+  const size_t textAt = faceAt + face.size();
+  return FontCall{std::stoi(n[0]), std::stoi(n[1]), std::stoi(n[2]),
+                  call.substr(textAt, call.size() - 2 - textAt)};
 }
 
 size_t Count(const std::string& haystack, const std::string& needle) {
@@ -413,15 +449,14 @@ TEST_F(MainWindow, TestPrintSendsTwoSampleLabelsOnOneRowOfThree) {
 
   // The texts as BITMAPs: Tex1- with each label's value, Txt3- with its design text.
   std::vector<std::string> texts;
-  const std::regex font(R"re(windowsfont\((\d+),(\d+),(\d+),0,0,0,"宋体","(.*)"\))re");
   for (const std::string& c : calls) {
-    std::smatch m;
-    if (!std::regex_match(c, m, font)) continue;
-    texts.push_back(m[4]);
-    const std::string bitmap = *tspl::WindowsFont(
-        std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), 0, 0, 0,
-        platform::text::Utf8ToCp936("宋体"), platform::text::Utf8ToCp936(m[4].str()));
-    EXPECT_NE(job->find(bitmap), std::string::npos) << "BITMAP of " << m[4] << " in the job";
+    const std::optional<FontCall> f = ParseFontCall(c);
+    if (!f) continue;
+    texts.push_back(f->text);
+    const std::string bitmap =
+        *tspl::WindowsFont(f->x, f->y, f->height, 0, 0, 0, platform::text::Utf8ToCp936("宋体"),
+                           platform::text::Utf8ToCp936(f->text));
+    EXPECT_NE(job->find(bitmap), std::string::npos) << "BITMAP of " << f->text << " in the job";
   }
   EXPECT_EQ(texts, (std::vector<std::string>{"154984723d", "输入要显示的文本", "f120984723",
                                              "输入要显示的文本"}));
