@@ -38,7 +38,8 @@ def main():
         return 2
     folder, port_file = sys.argv[1], sys.argv[2]
     os.makedirs(folder, exist_ok=True)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    # A job is written whole or not at all (below), so ending at once is safe.
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
