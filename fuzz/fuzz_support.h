@@ -61,6 +61,22 @@ inline std::string GetFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Well-formed UTF-8 (no check of overlong forms or surrogates: the texts checked come
+// from the project's own decoder).
+inline bool ValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
 // Every entry below root (links not followed), by path relative to root, with what it
 // is and, for a file, its bytes; a link gives its target.
 using Tree = std::map<std::string, std::string>;

@@ -23,20 +23,6 @@ using tagwright::TViewRec;
 // count add nothing the first ones do not test.
 constexpr std::int32_t kMaxRewrittenItems = 64;
 
-bool ValidUtf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += n;
-  }
-  return true;
-}
-
 // Texts the file gives back as written: the reader takes blanks (bytes up to 32) off
 // both ends and one pair of enclosing quotes (the Windows profile rules), so a text
 // that a pair of quotes kept with blanks or quotes at its ends comes back without them;
@@ -73,10 +59,10 @@ void CheckRecord(const TLabelRec& rec) {
   FUZZ_CHECK(rec.ControlCount >= 0 && rec.ControlCount <= tagwright::kMaxControlCount,
              std::to_string(rec.ControlCount));
   FUZZ_CHECK(rec.ViewRec.size() == static_cast<size_t>(rec.ControlCount), "item count");
-  FUZZ_CHECK(ValidUtf8(rec.Direction), "Direction");
+  FUZZ_CHECK(fuzz::ValidUtf8(rec.Direction), "Direction");
   for (const TViewRec& v : rec.ViewRec) {
-    FUZZ_CHECK(ValidUtf8(v.ViewType) && ValidUtf8(v.Name) && ValidUtf8(v.PicFile) &&
-                   ValidUtf8(v.Value),
+    FUZZ_CHECK(fuzz::ValidUtf8(v.ViewType) && fuzz::ValidUtf8(v.Name) && fuzz::ValidUtf8(v.PicFile) &&
+                   fuzz::ValidUtf8(v.Value),
                "item text is no UTF-8");
   }
 }

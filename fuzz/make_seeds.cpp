@@ -155,5 +155,22 @@ int main(int argc, char** argv) {
   Put(codemill / "gb2312_text", Utf8ToCp936("图书馆 Library 索书号") + "\n" +
                                     Utf8ToCp936("长江") + "\xB0");
   Put(codemill / "password", "abc123\n" + std::string(GetPassword("abc123")) + "\n \tpw \n");
+
+  // --- the center's replies: the login reply's body, a batch reply's status and body
+  const fs::path login = corpus / "login_reply";
+  Put(login / "number", "\"OK4711\"");
+  Put(login / "empty_number", "\"OK\"");
+  Put(login / "cut_short", "\"OK");
+  Put(login / "no_quote", "OK4711");
+  Put(login / "chinese_number", "\"OK编号\"");
+  Put(login / "refusal", "\"用户名或密码错误\"");
+  Put(login / "outside_code_page", "\"OK\xF0\x9F\x93\x9A\xC3\xA9\"");
+  const fs::path batch = corpus / "batch_reply";
+  Put(batch / "acknowledged", "200\n\"OK\"");
+  Put(batch / "line_end", "200\n\"OK\"\r\n");
+  Put(batch / "redirect", "302\n\"OK\"");
+  Put(batch / "error_status", "500\n\"OK\"");
+  Put(batch / "lower_case", "200\n\"ok\"");
+  Put(batch / "refusal", "200\n\"ERROR\"");
   return 0;
 }

@@ -142,9 +142,12 @@ bool HttpGetResult(const std::string& url, std::string& text) {
   // Only a reply with a success status is the center's answer; an error page, a
   // redirect, a reply that did not come in time or a broken one read as empty.
   bool answer = result.outcome == platform::http::Outcome::Ok && result.status >= 200 && result.status <= 299;
-  std::string body = answer ? result.body : std::string();
+  return SplitLoginReply(answer ? result.body : std::string(), text);
+}
+
+bool SplitLoginReply(std::string_view reply, std::string& text) {
   // The reply is UTF-8; what the station keeps is what its code page can hold.
-  body = platform::text::Cp936ToUtf8(platform::text::Utf8ToCp936(body));
+  const std::string body = platform::text::Cp936ToUtf8(platform::text::Utf8ToCp936(reply));
   size_t last = LastCharStart(body);
   if (body.starts_with("\"OK")) {
     text = Between(body, 3, last);

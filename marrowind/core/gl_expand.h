@@ -98,4 +98,8 @@ bool ReadGroupSettings(TDs& ds);
 // User-Agent "Mozilla/5.0 (compatible; Indy Library)".
 bool HttpGetResult(const std::string& url, std::string& text);
 
+// The split of HttpGetResult's reply, on the body of a success reply (empty for no
+// answer): the body is first taken through code page 936, then split by characters.
+bool SplitLoginReply(std::string_view reply, std::string& text);
+
 }  // namespace marrowind

@@ -102,6 +102,11 @@ std::string BatchUrl(std::string_view groupUrl, std::string_view groupId, std::s
   return url;
 }
 
+bool BatchAcknowledged(long status, std::string_view body) {
+  // A redirect or other non-success status is no acknowledgement either.
+  return status >= 200 && status <= 299 && body == "\"OK\"";
+}
+
 std::optional<TRun> FindRun(db::Query& snapshot) {
   TRun run;
   snapshot.First();
@@ -207,8 +212,7 @@ struct TGroupThread::State {
       SaveFailedXml(document);
       return BatchOutcome::Failed;
     }
-    // A redirect or other non-success status is no acknowledgement either.
-    if (reply.status < 200 || reply.status > 299 || reply.body != "\"OK\"") return BatchOutcome::Refused;
+    if (!BatchAcknowledged(reply.status, reply.body)) return BatchOutcome::Refused;
 
     db::Query& snapshot = ds.AqDataChange;
     try {

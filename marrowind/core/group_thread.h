@@ -43,6 +43,10 @@ struct TRun {
 };
 std::optional<TRun> FindRun(platform::db::Query& snapshot);
 
+// The center's acknowledgement of a batch: a success status (200 to 299) and a body of
+// exactly "OK" in double quotes, nothing before or after.
+bool BatchAcknowledged(long status, std::string_view body);
+
 enum class BatchOutcome {
   Acknowledged,  // the center answered "OK" and the run's rows left the journal
   Refused,       // another answer: nothing deleted, nothing saved
