@@ -1,8 +1,11 @@
 #include "platform/ui.h"
 
+#include <QFont>
+#include <QFontDatabase>
 #include <QMessageBox>
 
 #include <exception>
+#include <iostream>
 #include <mutex>
 #include <utility>
 
@@ -28,6 +31,34 @@ QMessageBox::Icon ToQt(Icon icon) {
 void SetMessageBoxInterceptor(Interceptor i) {
   std::lock_guard lock(mu);
   interceptor = std::move(i);
+}
+
+void SendMessageBoxesToStandardError() {
+  SetMessageBoxInterceptor([](const Box& box) {
+    std::cerr << box.title << ": " << box.text << std::endl;
+    switch (box.buttons) {
+      case Buttons::OkCancel: return Answer::Cancel;
+      case Buttons::YesNo: return Answer::No;
+      case Buttons::Ok: break;
+    }
+    return Answer::Ok;
+  });
+}
+
+void SubstituteWindowsFonts() {
+  const QStringList installed = QFontDatabase::families();
+  for (const char* cjk : {"WenQuanYi Micro Hei", "WenQuanYi Zen Hei", "Noto Sans CJK SC", "Noto Serif CJK SC",
+                          "AR PL UMing CN", "Droid Sans Fallback"}) {
+    const QString family = QString::fromUtf8(cjk);
+    if (installed.contains(family, Qt::CaseInsensitive)) {
+      QFont::insertSubstitution(QStringLiteral("宋体"), family);
+      QFont::insertSubstitution(QStringLiteral("SimSun"), family);
+      break;
+    }
+  }
+  for (const char* latin : {"MS Sans Serif", "Arial"}) {
+    QFont::insertSubstitution(QString::fromUtf8(latin), QStringLiteral("Liberation Sans"));
+  }
 }
 
 Answer MessageBox(QWidget* owner, std::string_view title, std::string_view text, Icon icon,
