@@ -9,6 +9,7 @@
 #include "library_fixture.h"
 #include "marrowind/core/data_sou.h"
 #include "marrowind/core/gl_expand.h"
+#include "marrowind/core/group_thread.h"
 
 using marrowind::TDs;
 using platform::db::Currency;
@@ -289,4 +290,21 @@ TEST_F(SqlTexts, FailedRefillLeavesTheOldJournalWhole) {
   ASSERT_TRUE(ds().OpenDataChange());
   EXPECT_EQ(ds().AqDataChange.RecordCount(), 25);
   EXPECT_EQ(ds().AqDataChange.FieldByName("ChangeId").AsInteger(), 1);
+}
+
+TEST_F(SqlTexts, WorkerBuildsTheseStatements) {
+  for (const KindStatement& k : kBatchStatements) {
+    EXPECT_EQ(marrowind::BatchStatement(k.kind, "S01", 25), BatchStatement(k, "S01", 25)) << k.kind;
+    // A quote in the station id is doubled, so the value arrives whole.
+    EXPECT_EQ(marrowind::BatchStatement(k.kind, "S'01", 7), BatchStatement(k, "S''01", 7)) << k.kind;
+    // After passed-over rows the run gets a lower bound as well.
+    EXPECT_EQ(marrowind::BatchStatement(k.kind, "S01", 9, 4), BatchStatement(k, "S01", 9) + " and a.ChangeId>=4");
+  }
+  for (char none : {'\0', 'b', 'X', 'Q'}) EXPECT_EQ(marrowind::BatchStatement(none, "S01", 1), std::nullopt);
+  Query& q = Batch('D', KeepOnlyKind('D'));
+  EXPECT_EQ(ChangeIds(q), (std::vector<std::int64_t>{17, 18}));
+  batch_->SetSql(*marrowind::BatchStatement('D', "S'01", 18, 18));
+  batch_->Open();
+  EXPECT_EQ(ChangeIds(*batch_), (std::vector<std::int64_t>{18}));
+  EXPECT_EQ(batch_->FieldByName("StationId").AsString(), "S'01");
 }

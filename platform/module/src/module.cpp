@@ -1,5 +1,7 @@
 #include "platform/module.h"
 
+#include <pthread.h>
+
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -26,6 +28,18 @@ std::filesystem::path ProgramFolder() {
 void OverrideProgramFolderForTesting(const std::filesystem::path& folder) {
   std::lock_guard lock(mu);
   override_ = std::filesystem::absolute(folder);
+}
+
+void SetCurrentThreadName(std::string_view name) {
+  // Linux keeps 16 bytes with the terminating zero.
+  std::string cut(name.substr(0, 15));
+  pthread_setname_np(pthread_self(), cut.c_str());
+}
+
+std::string CurrentThreadName() {
+  char name[16] = {};
+  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) return {};
+  return name;
 }
 
 }  // namespace platform::module
