@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using marrowind::TFmBookDataSet;
 using marrowind::test::BoxRecorder;
 using marrowind::test::LibrarySetup;
-using marrowind::test::ReadFile;
+using marrowind::test::ReadBytes;
 using marrowind::test::ShowActive;
 using marrowind::test::TempFolder;
 using marrowind::test::WriteFile;
@@ -118,7 +118,7 @@ TEST(BookDataSet, OnlyOkWritesTheFileWithThePasswordScrambled) {
       case Close::CloseBox: dlg.close(); break;
     }
     EXPECT_FALSE(dlg.isVisible());
-    const std::string now = ReadFile(folder.Path() / "DataSet.ini");
+    const std::string now = ReadBytes(folder.Path() / "DataSet.ini");
     if (how != Close::Ok) {
       EXPECT_EQ(now, original);
       continue;
@@ -165,7 +165,7 @@ TEST(BookDataSet, PasswordsComeBackAsGetPasswordGivesThem) {
 
 TEST(BookDataSet, TestConnectionUsesTheEditsAndTellsTheOutcome) {
   LibrarySetup lib;
-  const std::string before = ReadFile(lib.Folder() / "DataSet.ini");
+  const std::string before = ReadBytes(lib.Folder() / "DataSet.ini");
   struct Case {
     const char* server;
     const char* text;
@@ -193,7 +193,7 @@ TEST(BookDataSet, TestConnectionUsesTheEditsAndTellsTheOutcome) {
   EXPECT_TRUE(dlg.Test.Connected());  // open until the dialog closes
   dlg.close();
   EXPECT_FALSE(dlg.Test.Connected());
-  EXPECT_EQ(ReadFile(lib.Folder() / "DataSet.ini"), before);
+  EXPECT_EQ(ReadBytes(lib.Folder() / "DataSet.ini"), before);
 }
 
 TEST(BookDataSet, EnterMovesTheFocusAndStartsNothing) {

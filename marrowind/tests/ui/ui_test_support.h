@@ -39,7 +39,7 @@ class BoxRecorder {
   platform::ui::Answer answer_;
 };
 
-inline std::string ReadFile(const std::filesystem::path& p) {
+inline std::string ReadBytes(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
