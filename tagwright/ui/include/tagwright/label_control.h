@@ -263,6 +263,26 @@ class TMyPage : public QWidget {
   // The region that TMyPage's window is cut to, for a page of the given size.
   static QRegion ShapeRegion(std::int32_t shape, int width, int height);
 
+  // --- Templates (page_template.cpp) ---
+  // Writes the page as the template package fileName: the item records (views in child
+  // order, then the lines), the file Label and one bitmap per picture view, stretched to
+  // the view's size, in program folder + "LabelTemp", packed by SavePackage. LabelRec
+  // then holds the records saved. Refused before anything is written: a Scale of 0 or
+  // less, and a picture view whose name cannot name its picture file on Windows and
+  // Linux alike (empty, a leading blank, \ / : * ? " < > |, a control character, a
+  // device name such as CON, a character code page 936 lacks). Any error leaves LabelRec
+  // and an earlier file of that name as they were.
+  void SaveTemplate(const std::filesystem::path& fileName);
+  // Packs folder into fileName with the package password; an earlier file of that name
+  // is replaced only by a complete package. Returns true; errors are raised.
+  bool SavePackage(const std::filesystem::path& folder, const std::filesystem::path& fileName);
+  // Takes rec as LabelRec, fits the page and adds a view or line per record, pictures
+  // read from program folder + "printLabel". Each view's ViewNo is its position among the
+  // page's views, from 1, so that the numbering of later drops goes on from them. Records
+  // of another ViewType are skipped. An error (a picture that cannot be read, a
+  // position that is no pixel position) ends the load; what was built stays.
+  void LoadViews(const TLabelRec& rec);
+
   double Scale = 0;
   std::vector<std::unique_ptr<TLineImage>> Lines;
   TLineImage* CurLine = nullptr;
