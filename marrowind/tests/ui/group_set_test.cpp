@@ -310,8 +310,9 @@ TEST_F(GroupSet, ResynchronisationRefusedOrEmptyOrFailedLeavesTheWorkerIdle) {
     const std::vector<std::int64_t> before = JournalIds();
     ASSERT_TRUE(ds().OpenDataChange());
     const size_t posts = center().requests_to("api/StationData").size();
+    const size_t requests = center().request_count();  // counted before the post can arrive
     worker.Resume();
-    ASSERT_TRUE(center().wait_for_requests(center().request_count() + 1));
+    ASSERT_TRUE(center().wait_for_requests(requests + 1));
     ASSERT_EQ(center().requests_to("api/StationData").size(), posts + 1);
     if (kind == Kind::NoSourceRows) {
       // Emptied in one text so that the triggers' journal rows come and go with it.

@@ -207,8 +207,9 @@ TEST_F(ServerMain, ExitEndsTheWorkerIdleOrInsideAPost) {
                            [](const marrowind::testing::RecordedRequest&) { return Reply{.mode = ReplyMode::NeverAnswer}; });
       LoggedIn();
       ASSERT_TRUE(ds().OpenDataChange());
+      const size_t requests = center().request_count();  // counted before the post can arrive
       f.GroupThread->Resume();
-      ASSERT_TRUE(center().wait_for_requests(center().request_count() + 1));
+      ASSERT_TRUE(center().wait_for_requests(requests + 1));
     }
     f.miClose->trigger();
     EXPECT_TRUE(f.Closed());
