@@ -15,6 +15,7 @@
 #include "marrowind/ui/server_main.h"
 #include "platform/service.h"
 #include "platform/stop_signal.h"
+#include "platform/fonts.h"
 #include "platform/ui.h"
 
 namespace {
@@ -52,7 +53,7 @@ int Run(int argc, char** argv) {
 
   platform::ui::Application app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // the main form is never shown
-  platform::ui::SubstituteWindowsFonts();
+  platform::fonts::SubstituteWindowsFonts();
   // Nobody answers a box of the service; the journal keeps standard error.
   if (asService || qEnvironmentVariable("TOMEVALE_MESSAGE_BOXES") == QStringLiteral("stderr")) {
     platform::ui::SendMessageBoxesToStandardError();

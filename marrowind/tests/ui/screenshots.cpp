@@ -15,6 +15,7 @@
 #include "marrowind/ui/book_data_set.h"
 #include "marrowind/ui/group_set.h"
 #include "marrowind/ui/server_main.h"
+#include "platform/fonts.h"
 #include "platform/ui.h"
 
 namespace {
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
     return 2;
   }
-  platform::ui::SubstituteWindowsFonts();
+  platform::fonts::SubstituteWindowsFonts();
   platform::ui::SendMessageBoxesToStandardError();
   const QDir dir(QString::fromLocal8Bit(argv[1]));
   bool ok = true;

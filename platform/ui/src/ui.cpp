@@ -1,7 +1,6 @@
 #include "platform/ui.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QMessageBox>
 
 #include <exception>
@@ -43,22 +42,6 @@ void SendMessageBoxesToStandardError() {
     }
     return Answer::Ok;
   });
-}
-
-void SubstituteWindowsFonts() {
-  const QStringList installed = QFontDatabase::families();
-  for (const char* cjk : {"WenQuanYi Micro Hei", "WenQuanYi Zen Hei", "Noto Sans CJK SC", "Noto Serif CJK SC",
-                          "AR PL UMing CN", "Droid Sans Fallback"}) {
-    const QString family = QString::fromUtf8(cjk);
-    if (installed.contains(family, Qt::CaseInsensitive)) {
-      QFont::insertSubstitution(QStringLiteral("宋体"), family);
-      QFont::insertSubstitution(QStringLiteral("SimSun"), family);
-      break;
-    }
-  }
-  for (const char* latin : {"MS Sans Serif", "Arial"}) {
-    QFont::insertSubstitution(QString::fromUtf8(latin), QStringLiteral("Liberation Sans"));
-  }
 }
 
 Answer MessageBox(QWidget* owner, std::string_view title, std::string_view text, Icon icon,

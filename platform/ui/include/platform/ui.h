@@ -40,11 +40,6 @@ void SetMessageBoxInterceptor(Interceptor interceptor);
 // "title: text" and answered as closing it would be (Ok, Cancel or No).
 void SendMessageBoxesToStandardError();
 
-// The programs name Windows faces ("宋体", "SimSun", "MS Sans Serif", "Arial"); draw
-// them with the installed counterparts (a CJK font, Liberation Sans). Needs the
-// application object.
-void SubstituteWindowsFonts();
-
 // The application object of both programs: an exception that leaves an event handler
 // ends that user action or timer tick, its text is shown in an error box, and the
 // program goes on with its next event.
