@@ -28,6 +28,14 @@ std::string BuildConnectionString(std::string_view password, std::string_view us
   return s;
 }
 
+void SetConnectionSettings(platform::db::Connection& connection, std::string_view server, std::string_view database,
+                           std::string_view user, std::string_view password) {
+  using platform::text::Cp936ToUtf8;
+  const std::string text = BuildConnectionString(password, user, database, server);
+  connection.SetConnectionString(Cp936ToUtf8(text), {Cp936ToUtf8(server), Cp936ToUtf8(database), Cp936ToUtf8(user),
+                                                     Cp936ToUtf8(password)});
+}
+
 TDs::TDs() : AqLs(AcData), AqDataChange(AcData) {}
 
 void TDs::DataModuleCreate() {
@@ -49,10 +57,7 @@ bool TDs::ConnectDatabase() {
     std::string stored = ini.ReadString("Connection", "Password", "");
     const char* plainText = GetPassword(stored.c_str());
     std::string plain = plainText ? plainText : "";  // copied before any other call
-    std::string text = BuildConnectionString(plain, user, database, server);
-    using platform::text::Cp936ToUtf8;
-    AcData.SetConnectionString(Cp936ToUtf8(text), {Cp936ToUtf8(server), Cp936ToUtf8(database),
-                                                   Cp936ToUtf8(user), Cp936ToUtf8(plain)});
+    SetConnectionSettings(AcData, server, database, user, plain);
     AcData.Open();
     ok = true;
   } catch (const std::exception&) {

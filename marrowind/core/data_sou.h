@@ -19,6 +19,12 @@ extern std::atomic<bool> SyncBusy;
 std::string BuildConnectionString(std::string_view password, std::string_view user, std::string_view database,
                                   std::string_view server);
 
+// Gives `connection` the connection string and values built from the four 8-bit
+// settings, the password in plain form; the connection is left closed. The data
+// module and the database dialog's test connection are set up this same way.
+void SetConnectionSettings(platform::db::Connection& connection, std::string_view server, std::string_view database,
+                           std::string_view user, std::string_view password);
+
 class TDs {
  public:
   TDs();

@@ -1,5 +1,9 @@
+#include <arpa/inet.h>
 #include <codemill.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -39,6 +43,31 @@ class DataModule : public ::testing::Test {
   static size_t CodePoints(const std::string& utf8) {
     return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
   }
+};
+
+// A loopback port bound but not listening: a SQL Server that is not there.
+class RefusedPort {
+ public:
+  RefusedPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      throw std::runtime_error("cannot bind a loopback port");
+    }
+    port_ = ntohs(a.sin_port);
+  }
+  ~RefusedPort() { close(fd_); }
+  RefusedPort(const RefusedPort&) = delete;
+  RefusedPort& operator=(const RefusedPort&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
 };
 
 }  // namespace
@@ -105,6 +134,8 @@ TEST_F(DataModule, BadConnectionSettingsGiveFalse) {
   TempFolder folder;
   platform::module::OverrideProgramFolderForTesting(folder.Path());
   std::ofstream(folder.Path() / "corrupt.db", std::ios::binary) << std::string(2048, '\x5A');
+  RefusedPort absent;
+  const std::string absentServer = "127.0.0.1," + std::to_string(absent.Port());
   struct Case {
     const char* what;
     std::string ini;  // empty: no DataSet.ini at all
@@ -114,7 +145,9 @@ TEST_F(DataModule, BadConnectionSettingsGiveFalse) {
       {"missing database file", "[Connection]\r\nServer Name=sqlite:library.db\r\n"},
       {"missing folder", "[Connection]\r\nServer Name=sqlite:data/library.db\r\n"},
       {"corrupt database file", "[Connection]\r\nServer Name=sqlite:corrupt.db\r\n"},
-      {"SQL Server", "[Connection]\r\nServer Name=LIBSRV\r\nDataBase Name=lib\r\n"},
+      {"SQL Server not there", "[Connection]\r\nServer Name=" + absentServer + "\r\nDataBase Name=lib\r\n"},
+      {"password SQL Server cannot take", "[Connection]\r\nServer Name=" + absentServer + "\r\nPassword=a}b\r\n"},
+      {"unknown ODBC driver", "[Connection]\r\nServer Name=odbc:Driver=NoSuchDriver\r\n"},
   };
   for (const Case& c : cases) {
     fs::remove(folder.Path() / "DataSet.ini");
@@ -216,4 +249,55 @@ TEST_F(DataModule, OpenSqlAndExecSqlSwallowSqlErrors) {
   }
   EXPECT_TRUE(ds.ExecSql("Update SystemRul Set Content='30' where SystemCode=3"));
   EXPECT_TRUE(ds.ExecSql("Update SystemRul Set Content='x' where SystemCode=99"));  // no row is no error
+}
+
+// The data module on the ODBC backend, through SQLite's ODBC driver on the fixture.
+// That driver hands texts to SQLite as they are, so the texts here are plain SQL and
+// the journal probe's T-SQL (sysobjects, object_id) is an error there.
+TEST_F(DataModule, WorksThroughOdbc) {
+  LibrarySetup lib;
+  marrowind::test::DataSetValues values;
+  values.server = "odbc:Driver=SQLite3;Database=" + lib.Database().string();
+  marrowind::test::WriteDataSetIni(lib.Folder(), values);
+  TDs ds;
+  ASSERT_TRUE(ds.ConnectDatabase());
+  EXPECT_EQ(ds.AcData.Params().server, values.server);
+
+  ASSERT_TRUE(ds.OpenSql("select * from Inf_Book order by SortId"));
+  EXPECT_EQ(ds.AqLs.RecordCount(), 4);
+  EXPECT_EQ(ds.AqLs.FieldByName("书名").AsString(), "红楼梦");
+  EXPECT_EQ(ds.AqLs.FieldByName("价格").Type(), platform::db::FieldType::Currency);
+  EXPECT_EQ(ds.AqLs.FieldByName("价格").AsString(), "59.7");
+  EXPECT_EQ(ds.AqLs.FieldByName("入库日期").AsDateTime(), (platform::db::DateTime{2023, 9, 1}));
+  EXPECT_TRUE(ds.AqLs.FieldByName("可借").AsBoolean());
+  ASSERT_TRUE(ds.OpenSql("select 读者编号, 班级编号, 折扣 from Inf_Reader where 读者编号 = 'T0001'"));
+  ASSERT_EQ(ds.AqLs.RecordCount(), 1);
+  EXPECT_TRUE(ds.AqLs.FieldByName("班级编号").IsNull());
+  EXPECT_EQ(ds.AqLs.FieldByName("折扣").AsFloat(), 0.8);
+
+  // The snapshot, three rows deleted and sent as one batch.
+  HaveGroup = true;
+  ASSERT_TRUE(ds.OpenDataChange());
+  EXPECT_TRUE(SyncBusy);
+  ASSERT_EQ(ds.AqDataChange.RecordCount(), 25);
+  for (int i = 0; i < 3; ++i) ds.AqDataChange.Delete();
+  ASSERT_TRUE(ds.OpenSql("select count(*) as n from DataChange"));
+  EXPECT_EQ(ds.AqLs.FieldByName("n").AsInteger(), 25);  // held until the batch update
+  ds.AqDataChange.UpdateBatch();
+  ASSERT_TRUE(ds.OpenSql("select count(*) as n, min(ChangeId) as first from DataChange"));
+  EXPECT_EQ(ds.AqLs.FieldByName("n").AsInteger(), 22);
+  EXPECT_EQ(ds.AqLs.FieldByName("first").AsInteger(), 4);
+
+  // SQL errors are false, and AqLs is left closed.
+  for (const char* bad : {"Select * from NoSuchTable", "Selec 1", "insert into SystemRul values(1,'x','y')"}) {
+    EXPECT_FALSE(ds.OpenSql(bad)) << bad;
+    EXPECT_FALSE(ds.AqLs.Active()) << bad;
+    EXPECT_FALSE(ds.ExecSql(bad)) << bad;
+  }
+  EXPECT_TRUE(ds.ExecSql("Update SystemRul Set Content='31' where SystemCode=3"));
+  ASSERT_TRUE(ds.OpenSql("select Content from SystemRul where SystemCode=3"));
+  EXPECT_EQ(ds.AqLs.Fields(0).AsString(), "31");
+
+  EXPECT_THROW(ds.ProbeJournal(), DbError);
+  EXPECT_FALSE(HaveGroup);
 }

@@ -23,8 +23,9 @@ struct ResultSet {
 
 // Rows to delete from one table, each given by the values of the table's key.
 struct DeleteBatch {
-  std::string database, table;
+  std::string database, schema, table;
   std::vector<std::string> keyColumns;
+  std::vector<FieldType> keyTypes;  // of the key columns, in the same order
   std::vector<std::vector<Value>> keys;
 };
 
@@ -39,7 +40,8 @@ class Backend {
   virtual ResultSet Run(std::string_view sql, bool wantRows) = 0;
 
   // Columns of the table's primary key in key order; empty when it has none.
-  virtual std::vector<std::string> PrimaryKey(const std::string& database, const std::string& table) = 0;
+  virtual std::vector<std::string> PrimaryKey(const std::string& database, const std::string& schema,
+                                              const std::string& table) = 0;
 
   // Deletes every row of the batch in one transaction; all or nothing.
   virtual void Delete(const DeleteBatch& batch) = 0;
@@ -49,5 +51,18 @@ class Backend {
 
 // Opens an existing SQLite database file and reads it once; throws DbError.
 std::unique_ptr<Backend> OpenSqlite(const std::filesystem::path& file, std::chrono::milliseconds busyTimeout);
+
+struct OdbcOptions {
+  std::chrono::seconds loginTimeout{15};
+  std::chrono::milliseconds busyTimeout = kDefaultBusyTimeout;
+  std::string target;  // what the messages name: "SQL Server LIBSRV", "ODBC data source"
+  // Connect through the wide function: for FreeTDS, which reads values beyond ASCII
+  // right only there; a driver without wide functions would get them through ASCII.
+  bool wideConnect = false;
+};
+
+// Connects through unixODBC with an ODBC connection string; throws DbError. The
+// error texts never hold the connection string, which may carry a password.
+std::unique_ptr<Backend> OpenOdbc(const std::string& connectionString, const OdbcOptions& options);
 
 }  // namespace platform::db::detail

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "backend.h"
+#include "odbc_mapping.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "values.h"
@@ -11,12 +12,21 @@ namespace platform::db {
 namespace {
 
 constexpr std::string_view kSqlitePrefix = "sqlite:";
+constexpr std::string_view kOdbcPrefix = "odbc:";
+
+bool HasPrefix(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && platform::text::EqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+struct Timeouts {
+  std::chrono::milliseconds busy;
+  std::chrono::seconds connect;
+};
 
 // The backend that a data source names.
-std::unique_ptr<detail::Backend> OpenBackend(const ConnectionParams& p, std::chrono::milliseconds busy) {
+std::unique_ptr<detail::Backend> OpenBackend(const ConnectionParams& p, const Timeouts& t) {
   std::string_view source = p.server;
-  if (source.size() >= kSqlitePrefix.size() &&
-      platform::text::EqualsNoCase(source.substr(0, kSqlitePrefix.size()), kSqlitePrefix)) {
+  if (HasPrefix(source, kSqlitePrefix)) {
     std::filesystem::path file(std::string(source.substr(kSqlitePrefix.size())));
     if (file.empty()) throw DbError("no database file named in the data source \"" + p.server + "\"");
     if (file.is_relative()) {
@@ -26,11 +36,19 @@ std::unique_ptr<detail::Backend> OpenBackend(const ConnectionParams& p, std::chr
         throw DbError(std::string("cannot find the program folder for ") + p.server + ": " + e.what());
       }
     }
-    return detail::OpenSqlite(file, busy);
+    return detail::OpenSqlite(file, t.busy);
   }
-  if (source.empty()) throw DbError("no data source given (Data Source is empty)");
-  throw DbError("data source \"" + p.server +
-                "\" is not supported yet: only \"sqlite:PATH\" data sources can be opened");
+  detail::OdbcOptions options{t.connect, t.busy, "", false};
+  if (HasPrefix(source, kOdbcPrefix)) {
+    std::string text(platform::text::Trim(source.substr(kOdbcPrefix.size())));
+    if (text.empty()) throw DbError("no ODBC connection string given after \"odbc:\"");
+    options.target = "the ODBC data source";
+    return detail::OpenOdbc(text, options);
+  }
+  if (platform::text::Trim(source).empty()) throw DbError("no data source given (Data Source is empty)");
+  options.target = "SQL Server " + std::string(platform::text::Trim(source));
+  options.wideConnect = true;
+  return detail::OpenOdbc(detail::SqlServerOdbcString(p), options);
 }
 
 }  // namespace
@@ -50,7 +68,7 @@ void Connection::SetConnectionString(std::string text, ConnectionParams values) 
 void Connection::Open() {
   auto lock = Lock();
   backend_.reset();
-  backend_ = OpenBackend(params_, busyTimeout_);
+  backend_ = OpenBackend(params_, {busyTimeout_, connectTimeout_});
 }
 
 void Connection::Close() {
@@ -72,6 +90,16 @@ void Connection::SetBusyTimeout(std::chrono::milliseconds timeout) {
 std::chrono::milliseconds Connection::BusyTimeout() const {
   auto lock = Lock();
   return busyTimeout_;
+}
+
+void Connection::SetConnectTimeout(std::chrono::seconds timeout) {
+  auto lock = Lock();
+  connectTimeout_ = timeout < std::chrono::seconds(0) ? std::chrono::seconds(0) : timeout;
+}
+
+std::chrono::seconds Connection::ConnectTimeout() const {
+  auto lock = Lock();
+  return connectTimeout_;
 }
 
 std::int64_t Connection::Execute(std::string_view sql) {
@@ -276,13 +304,14 @@ void Query::UpdateBatch() {
   if (!active_) throw DbError("the record set is closed");
   if (pending_.empty()) return;
   // Deletions go to the one table the record set's columns come from.
-  std::string database, table;
+  std::string database, schema, table;
   for (const ColumnInfo& c : columns_) {
     if (c.baseTable.empty()) continue;
     if (table.empty()) {
       database = c.baseDatabase;
+      schema = c.baseSchema;
       table = c.baseTable;
-    } else if (c.baseTable != table || c.baseDatabase != database) {
+    } else if (c.baseTable != table || c.baseSchema != schema || c.baseDatabase != database) {
       throw DbError("cannot delete rows of a record set drawn from several tables (" + table + ", " +
                     c.baseTable + ")");
     }
@@ -291,7 +320,7 @@ void Query::UpdateBatch() {
 
   auto lock = conn_.Lock();
   detail::Backend& backend = conn_.Require();
-  detail::DeleteBatch batch{database, table, backend.PrimaryKey(database, table), {}};
+  detail::DeleteBatch batch{database, schema, table, backend.PrimaryKey(database, schema, table), {}, {}};
   if (batch.keyColumns.empty()) throw DbError("cannot delete rows of table " + table + ": it has no primary key");
   std::vector<size_t> keyIndex;
   for (const std::string& k : batch.keyColumns) {
@@ -308,6 +337,7 @@ void Query::UpdateBatch() {
       }
     }
     keyIndex.push_back(i);
+    batch.keyTypes.push_back(columns_[i].type);
   }
   for (size_t row : pending_) {
     std::vector<Value> key;

@@ -303,7 +303,8 @@ class SqliteBackend final : public Backend {
     return rs;
   }
 
-  std::vector<std::string> PrimaryKey(const std::string& database, const std::string& table) override {
+  std::vector<std::string> PrimaryKey(const std::string& database, const std::string&,
+                                      const std::string& table) override {
     Stmt s;
     std::string sql = "PRAGMA " + QuoteId(database.empty() ? "main" : database) + ".table_info(" + QuoteId(table) + ")";
     Prepare(sql, s);
@@ -332,7 +333,10 @@ class SqliteBackend final : public Backend {
     Prepare(sql, s);
     for (const auto& key : batch.keys) {
       sqlite3_reset(s.get());
-      for (size_t k = 0; k < key.size(); ++k) Bind(s.get(), static_cast<int>(k + 1), key[k]);
+      for (size_t k = 0; k < key.size(); ++k) {
+        bool bytes = k < batch.keyTypes.size() && batch.keyTypes[k] == FieldType::Bytes;
+        Bind(s.get(), static_cast<int>(k + 1), key[k], bytes);
+      }
       if (sqlite3_step(s.get()) != SQLITE_DONE) Fail();
     }
     tx.Commit();
@@ -384,7 +388,9 @@ class SqliteBackend final : public Backend {
     if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &s.Ref(), tail) != SQLITE_OK) Fail();
   }
 
-  void Bind(sqlite3_stmt* s, int i, const Value& v) {
+  // A text value of a Bytes column is bound as a blob: SQLite never finds a blob
+  // equal to a text.
+  void Bind(sqlite3_stmt* s, int i, const Value& v, bool bytes) {
     int rc = SQLITE_OK;
     if (std::holds_alternative<std::monostate>(v)) {
       rc = sqlite3_bind_null(s, i);
@@ -401,7 +407,8 @@ class SqliteBackend final : public Backend {
       std::string text = t->ToString();
       rc = sqlite3_bind_text(s, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     } else if (auto* str = std::get_if<std::string>(&v)) {
-      rc = sqlite3_bind_text(s, i, str->data(), static_cast<int>(str->size()), SQLITE_TRANSIENT);
+      rc = bytes ? sqlite3_bind_blob(s, i, str->data(), static_cast<int>(str->size()), SQLITE_TRANSIENT)
+                 : sqlite3_bind_text(s, i, str->data(), static_cast<int>(str->size()), SQLITE_TRANSIENT);
     }
     if (rc != SQLITE_OK) Fail();
   }

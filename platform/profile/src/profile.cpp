@@ -41,9 +41,14 @@ void CheckNoLineBreak(std::string_view what, std::string_view s) {
 
 IniFile::IniFile(std::filesystem::path path, WriteMode mode)
     : path_(std::move(path)), mode_(mode) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string data;
+  try {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return;
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {
+    return;  // a folder or a file that cannot be read (the runtime throws on EISDIR)
+  }
   size_t pos = 0;
   while (pos < data.size()) {
     size_t nl = data.find('\n', pos);

@@ -85,10 +85,11 @@ TEST_F(Profile, LongValuesAreCutAt2047Bytes) {
   EXPECT_EQ(IniFile(path_).ReadString("s", "v", ""), std::string(2047, 'a'));
 }
 
-TEST_F(Profile, MissingFileReadsEmptyAndIsNotCreatedByReading) {
+TEST_F(Profile, MissingOrUnreadableFileReadsEmptyAndIsNotCreatedByReading) {
   IniFile ini(path_);
   EXPECT_EQ(ini.ReadString("Connection", "User Name", ""), "");
   EXPECT_FALSE(fs::exists(path_));
+  EXPECT_EQ(IniFile(dir_).ReadString("Connection", "User Name", "def"), "def");  // a folder
 }
 
 TEST_F(Profile, WritesInPlaceAppendsAndKeepsOtherLines) {

@@ -1,19 +1,18 @@
 // Text drawn with a named font into a one-bit picture for TSPL's BITMAP command, as the
 // printer maker's library draws Windows fonts for printers that do not hold them.
 #include <QFont>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QString>
-#include <QStringList>
 #include <QTransform>
 
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/fonts.h"
 #include "platform/text.h"
 #include "platform/tsclib.h"
 
@@ -42,25 +41,6 @@ bool EnsureGuiApplication() {
   return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
 }
 
-// The faces that label templates name are Windows fonts; draw them with their
-// counterparts installed here.
-void InsertFontSubstitutions() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    const QStringList installed = QFontDatabase::families();
-    for (const char* cjk : {"WenQuanYi Micro Hei", "WenQuanYi Zen Hei", "Noto Sans CJK SC",
-                            "Noto Serif CJK SC", "AR PL UMing CN", "Droid Sans Fallback"}) {
-      const QString family = QString::fromUtf8(cjk);
-      if (installed.contains(family, Qt::CaseInsensitive)) {
-        QFont::insertSubstitution(QStringLiteral("宋体"), family);
-        QFont::insertSubstitution(QStringLiteral("SimSun"), family);
-        break;
-      }
-    }
-    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
-  });
-}
-
 }  // namespace
 
 std::optional<std::string> WindowsFont(int x, int y, int fontheight, int rotation,
@@ -74,7 +54,8 @@ std::optional<std::string> WindowsFont(int x, int y, int fontheight, int rotatio
   if (!EnsureGuiApplication()) {
     return std::nullopt;
   }
-  InsertFontSubstitutions();
+  static std::once_flag fonts;
+  std::call_once(fonts, platform::fonts::SubstituteWindowsFonts);
 
   QFont font(QString::fromStdString(text::Cp936ToUtf8(faceNameCp936)));
   font.setPixelSize(fontheight);

@@ -1,8 +1,10 @@
 #include "platform/ui.h"
 
+#include <QFont>
 #include <QMessageBox>
 
 #include <exception>
+#include <iostream>
 #include <mutex>
 #include <utility>
 
@@ -28,6 +30,18 @@ QMessageBox::Icon ToQt(Icon icon) {
 void SetMessageBoxInterceptor(Interceptor i) {
   std::lock_guard lock(mu);
   interceptor = std::move(i);
+}
+
+void SendMessageBoxesToStandardError() {
+  SetMessageBoxInterceptor([](const Box& box) {
+    std::cerr << box.title << ": " << box.text << std::endl;
+    switch (box.buttons) {
+      case Buttons::OkCancel: return Answer::Cancel;
+      case Buttons::YesNo: return Answer::No;
+      case Buttons::Ok: break;
+    }
+    return Answer::Ok;
+  });
 }
 
 Answer MessageBox(QWidget* owner, std::string_view title, std::string_view text, Icon icon,

@@ -69,3 +69,18 @@ TEST(Application, AnUncaughtErrorEndsTheEventWithAnErrorBoxAndTheProgramGoesOn) 
   EXPECT_EQ(seen[0].text, "连接失败");
   EXPECT_EQ(seen[0].icon, Icon::Error);
 }
+
+TEST(MessageBox, WithoutAUserBoxesGoToStandardErrorAndAreAnsweredAsClosed) {
+  SendMessageBoxesToStandardError();
+  struct Case {
+    Buttons buttons;
+    Answer want;
+  } cases[] = {{Buttons::Ok, Answer::Ok}, {Buttons::OkCancel, Answer::Cancel}, {Buttons::YesNo, Answer::No}};
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    const Answer a = MessageBox(nullptr, "错误", "连接数据库失败，请检查数据库配置！", Icon::Error, c.buttons);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "错误: 连接数据库失败，请检查数据库配置！\n");
+    EXPECT_EQ(a, c.want);
+  }
+  SetMessageBoxInterceptor({});
+}

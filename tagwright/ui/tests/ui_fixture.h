@@ -24,7 +24,7 @@
 #include "cups_test_support.h"
 #include "platform/module.h"
 #include "platform/ui.h"
-#include "tagwright/fonts.h"
+#include "platform/fonts.h"
 #include "tagwright/label_control.h"
 
 namespace tagwright::testing {
@@ -55,7 +55,7 @@ class PageTest : public ::testing::Test {
     BuiltProgramFolder();
     CUPS_TEST_REQUIRE_SERVER();
     DefaultPrinterQueue();
-    InstallFontSubstitutes();
+    platform::fonts::SubstituteWindowsFonts();
 
     std::random_device rd;
     root_ = fs::temp_directory_path() /

@@ -2,9 +2,18 @@
 // ADO-form connection string, client-side record sets (every row fetched at open,
 // exact record count, deletions held until a batch update) and statement execution.
 //
-// The backend is chosen by the connection's data source: "sqlite:PATH" opens an
-// SQLite file (PATH relative to the program folder, or absolute) and runs the
-// system's T-SQL texts on it. Every other data source is refused for now.
+// The backend is chosen by the connection's data source (the server value):
+//   "sqlite:PATH"   an SQLite file (PATH relative to the program folder, or
+//                   absolute); the system's T-SQL texts are run on it.
+//   "odbc:STRING"   an ODBC connection string, passed to unixODBC as it stands (any
+//                   installed driver; the tests use SQLite's, "Driver=SQLite3;...");
+//                   the other three values are not used. Texts go to the driver
+//                   unchanged.
+//   anything else   a SQL Server, "host", "host\instance" or "host,port", reached
+//                   through unixODBC and FreeTDS with the database, login and
+//                   password values; T-SQL texts go to the server unchanged.
+// On ODBC every text runs in a transaction of its own (autocommit off), rolled back
+// whole on an error, and every result of a text of several statements is read.
 //
 // All text in and out is UTF-8. Every error is a DbError carrying the backend's
 // message. One connection may be used from several threads: each call holds the
@@ -73,7 +82,9 @@ struct ColumnInfo {
   std::string declaredType;  // "varchar(20)"; empty for an expression
   FieldType type = FieldType::String;
   // The table column it comes from, when it comes straight from one; else empty.
-  std::string baseDatabase, baseTable, baseColumn;
+  // ODBC drivers that do not report it (FreeTDS) have it from the text when that is
+  // a plain SELECT of one table's columns (see UpdateBatch).
+  std::string baseDatabase, baseSchema, baseTable, baseColumn;
 };
 
 // A field value in the form of its type: monostate for NULL; int64 for Integer;
@@ -92,6 +103,8 @@ struct ConnectionParams {
 };
 
 inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
+// ADO's default time for opening a connection.
+inline constexpr std::chrono::seconds kDefaultConnectTimeout{15};
 
 namespace detail {
 class Backend;
@@ -120,9 +133,15 @@ class Connection {
   bool Connected() const;
 
   // How long a statement waits for a database locked by another program before it
-  // fails with "database is locked". Takes effect at once and for later opens.
+  // fails with "database is locked" (on SQL Server: its LOCK_TIMEOUT; a driver given
+  // by "odbc:" keeps its own). Takes effect at once and for later opens.
   void SetBusyTimeout(std::chrono::milliseconds timeout);
   std::chrono::milliseconds BusyTimeout() const;
+
+  // How long Open waits for an ODBC data source to accept the login (0: no limit).
+  // Takes effect at the next Open.
+  void SetConnectTimeout(std::chrono::seconds timeout);
+  std::chrono::seconds ConnectTimeout() const;
 
   // Runs a text of one or more statements (rows of a SELECT are read and dropped);
   // several statements run as one transaction. Gives the rows changed in total.
@@ -140,6 +159,7 @@ class Connection {
   std::string text_;
   ConnectionParams params_;
   std::chrono::milliseconds busyTimeout_ = kDefaultBusyTimeout;
+  std::chrono::seconds connectTimeout_ = kDefaultConnectTimeout;
   std::unique_ptr<detail::Backend> backend_;
 };
 
@@ -214,6 +234,10 @@ class Query {
   // Applies every pending deletion in one transaction, by the primary key of the
   // record set's base table. On an error nothing is deleted, the deletions stay
   // pending and DbError is thrown. A row that is already gone counts as deleted.
+  // The base table is the one the columns come from as the backend reports it; for
+  // an ODBC driver that reports none it is the table of a text
+  //   SELECT * | col, ... FROM [[catalog.]schema.]table [WHERE ...] [ORDER BY ...]
+  // (no alias, expression, join or union), whose columns are then that table's.
   void UpdateBatch();
   // Brings the pending deleted rows back into the record set.
   void CancelBatch();

@@ -35,6 +35,11 @@ Answer MessageBox(QWidget* owner, std::string_view title, std::string_view text,
 using Interceptor = std::function<Answer(const Box&)>;
 void SetMessageBoxInterceptor(Interceptor interceptor);
 
+// Where no one can answer a box (a program run by the service manager, a whole
+// program started by a test): every box is written to standard error as one line
+// "title: text" and answered as closing it would be (Ok, Cancel or No).
+void SendMessageBoxesToStandardError();
+
 // The application object of both programs: an exception that leaves an event handler
 // ends that user action or timer tick, its text is shown in an error box, and the
 // program goes on with its next event.

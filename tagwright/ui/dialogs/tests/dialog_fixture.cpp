@@ -3,14 +3,14 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "tagwright/fonts.h"
+#include "platform/fonts.h"
 
 namespace tagwright::testing {
 namespace {
 
 class FontEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { InstallFontSubstitutes(); }
+  void SetUp() override { platform::fonts::SubstituteWindowsFonts(); }
 };
 
 [[maybe_unused]] ::testing::Environment* const kFonts =

@@ -10,7 +10,7 @@
 
 #include "platform/ui.h"
 #include "tagwright/dialogs.h"
-#include "tagwright/fonts.h"
+#include "platform/fonts.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
     return 2;
   }
-  tagwright::InstallFontSubstitutes();
+  platform::fonts::SubstituteWindowsFonts();
   const QDir dir(QString::fromLocal8Bit(argv[1]));
   bool ok = true;
   {

@@ -24,7 +24,7 @@
 #include "platform/module.h"
 #include "platform/tsclib.h"
 #include "platform/ui.h"
-#include "tagwright/fonts.h"
+#include "platform/fonts.h"
 #include "tagwright/label_control.h"
 #include "tagwright/my_zip.h"
 
@@ -97,7 +97,7 @@ class PrinterTest : public ::testing::Test {
       fs::copy_file(BuiltProgramFolder() / picture, prog_ / picture);
     }
     platform::module::OverrideProgramFolderForTesting(prog_);
-    InstallFontSubstitutes();
+    platform::fonts::SubstituteWindowsFonts();
 
     printer_ = std::make_unique<cups_test::OneJobListener>();
     queue_ = std::make_unique<cups_test::RawQueue>("TwTestPrint", printer_->Port());
