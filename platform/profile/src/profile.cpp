@@ -49,23 +49,21 @@ IniFile::IniFile(std::filesystem::path path, WriteMode mode)
   } catch (const std::exception&) {
     return;  // a folder or a file that cannot be read (the runtime throws on EISDIR)
   }
+  // A line ends at CR LF, LF or a lone CR, as the Windows functions read it, so no
+  // value read back can hold a line break that writing it again would refuse.
   size_t pos = 0;
   while (pos < data.size()) {
-    size_t nl = data.find('\n', pos);
+    size_t end = data.find_first_of("\r\n", pos);
     Line l;
-    if (nl == std::string::npos) {
+    if (end == std::string::npos) {
       l.text = data.substr(pos);
       pos = data.size();
     } else {
-      size_t end = nl;
-      if (end > pos && data[end - 1] == '\r') {
-        --end;
-        l.eol = "\r\n";
-      } else {
-        l.eol = "\n";
-      }
       l.text = data.substr(pos, end - pos);
-      pos = nl + 1;
+      size_t next = end + 1;
+      if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
+      l.eol = data.substr(end, next - end);
+      pos = next;
     }
     lines_.push_back(std::move(l));
   }

@@ -80,6 +80,16 @@ TEST_F(Profile, ReadingRules) {
   EXPECT_TRUE(ini.SectionExists("OTHER"));
 }
 
+TEST_F(Profile, ALoneCarriageReturnEndsALineAndIsKeptWhenWriting) {
+  Put("[s]\rk=a\rb=2\n");
+  IniFile ini(path_);
+  EXPECT_EQ(ini.ReadString("s", "k", ""), "a");
+  EXPECT_EQ(ini.ReadString("s", "b", ""), "2");
+  ini.WriteString("s", "k", ini.ReadString("s", "k", ""));
+  ini.WriteString("s", "c", "3");
+  EXPECT_EQ(Get(), "[s]\rk=a\rb=2\nc=3\r\n");
+}
+
 TEST_F(Profile, LongValuesAreCutAt2047Bytes) {
   Put("[s]\nv=" + std::string(3000, 'a') + "\n");
   EXPECT_EQ(IniFile(path_).ReadString("s", "v", ""), std::string(2047, 'a'));
