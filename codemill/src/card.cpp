@@ -1,6 +1,5 @@
 #include "operations.h"
 
-#include <algorithm>
 #include <string>
 
 namespace codemill {
@@ -11,11 +10,6 @@ constexpr std::size_t kPrefixLength = 4;
 constexpr std::size_t kSerialLength = 7;
 constexpr std::size_t kCheckedLength = 11;
 constexpr std::size_t kCardLength = 1 + kPrefixLength + kSerialLength + 1;
-
-bool AllDigits(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 }  // namespace
 

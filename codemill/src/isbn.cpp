@@ -1,24 +1,10 @@
 #include "operations.h"
 
-#include <algorithm>
-
 namespace codemill {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool AllDigits(std::string_view text) { return std::all_of(text.begin(), text.end(), IsDigit); }
-
 int DigitAt(std::string_view text, std::size_t i) { return text[i] - '0'; }
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 }  // namespace
 

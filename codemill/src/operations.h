@@ -9,6 +9,24 @@
 
 namespace codemill {
 
+// True when every byte is a decimal digit (also for the empty text).
+inline bool AllDigits(std::string_view text)
+{
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// The text without leading and trailing blanks and control bytes (0x00 to 0x20).
+inline std::string_view TrimBlanks(std::string_view text)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
 // Reversible scrambling of the stored database password.
 std::string ScramblePassword(std::string_view text);
 
