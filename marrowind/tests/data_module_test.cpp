@@ -1,9 +1,5 @@
-#include <arpa/inet.h>
 #include <codemill.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -13,12 +9,14 @@
 #include "marrowind/core/gl_expand.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "refusing_port.h"
 
 namespace fs = std::filesystem;
 using marrowind::HaveGroup;
 using marrowind::SyncBusy;
 using marrowind::TDs;
 using marrowind::test::LibrarySetup;
+using marrowind::test::RefusingPort;
 using marrowind::test::TempFolder;
 using platform::db::DbError;
 using platform::text::Cp936ToUtf8;
@@ -43,31 +41,6 @@ class DataModule : public ::testing::Test {
   static size_t CodePoints(const std::string& utf8) {
     return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) { return (c & 0xC0) != 0x80; }));
   }
-};
-
-// A loopback port bound but not listening: a SQL Server that is not there.
-class RefusedPort {
- public:
-  RefusedPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      throw std::runtime_error("cannot bind a loopback port");
-    }
-    port_ = ntohs(a.sin_port);
-  }
-  ~RefusedPort() { close(fd_); }
-  RefusedPort(const RefusedPort&) = delete;
-  RefusedPort& operator=(const RefusedPort&) = delete;
-  int Port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
 };
 
 }  // namespace
@@ -134,7 +107,7 @@ TEST_F(DataModule, BadConnectionSettingsGiveFalse) {
   TempFolder folder;
   platform::module::OverrideProgramFolderForTesting(folder.Path());
   std::ofstream(folder.Path() / "corrupt.db", std::ios::binary) << std::string(2048, '\x5A');
-  RefusedPort absent;
+  RefusingPort absent;  // a SQL Server that is not there
   const std::string absentServer = "127.0.0.1," + std::to_string(absent.Port());
   struct Case {
     const char* what;

@@ -3,11 +3,7 @@
 // module on it, a cluster center on loopback, and helpers to shape the journal.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -23,6 +19,7 @@
 #include "marrowind/core/data_sou.h"
 #include "marrowind/core/gl_expand.h"
 #include "marrowind/core/xml_table.h"
+#include "refusing_port.h"
 #include "test_center.h"
 
 namespace marrowind::test {
@@ -47,23 +44,6 @@ inline std::optional<std::string> ReadFile(const std::filesystem::path& p) {
   s << in.rdbuf();
   return s.str();
 }
-
-// A loopback port bound but not listening: connecting is refused.
-struct RefusingPort {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int port = 0;
-  RefusingPort() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~RefusingPort() { close(fd); }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
-};
 
 class SyncTest : public ::testing::Test {
  protected:
