@@ -168,7 +168,7 @@ void TFmGroupSet::BSynchroClick() {
   }
   // The worker stops between batches (a post under way is abandoned) and gives up
   // the snapshot before the journal is replaced under it.
-  if (GroupThread && !GroupThread->Suspended()) GroupThread->Stop();
+  if (GroupThread) GroupThread->Stop();  // nothing to do for a suspended one
   if (!Ds.ExecSql(kRefillStatement)) {
     // One transaction: the old journal is whole, and the next tick goes on with it.
     platform::ui::MessageBox(this, "错误", "数据同步失败，集群中心的数据未被重新生成！", Icon::Error);
