@@ -35,6 +35,8 @@ extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 namespace {
 
 namespace fs = std::filesystem;
+using fuzz::GetUint32;
+using fuzz::PutUint32;
 using fuzz::Tree;
 
 const std::set<std::string> kWorkingFiles = {tagwright::kPayloadFile,
@@ -78,16 +80,6 @@ Tree Part(const Tree& tree, const fs::path& folder) {
     if (fs::path(path).parent_path() == folder) part.emplace(path, what);
   }
   return part;
-}
-
-std::uint32_t GetUint32(const char* p) {
-  std::uint32_t u = 0;
-  for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(p[i]);
-  return u;
-}
-
-void PutUint32(std::string& s, std::uint32_t u) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
 }
 
 // The payload of a package whose stream inflates to the size its last four bytes give.

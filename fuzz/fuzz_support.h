@@ -1,9 +1,11 @@
 // What the fuzz targets share: a scratch folder of the process, whole-file reads and
-// writes, a listing of a folder tree, and a check that stops the run with a message.
+// writes, the package's 4-byte little-endian numbers, a listing of a folder tree, and a
+// check that stops the run with a message.
 #pragma once
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +61,17 @@ inline void PutFile(const fs::path& path, std::string_view bytes) {
 inline std::string GetFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A 4-byte little-endian number, as the template package keeps its sizes.
+inline std::uint32_t GetUint32(const char* p) {
+  std::uint32_t u = 0;
+  for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(p[i]);
+  return u;
+}
+
+inline void PutUint32(std::string& s, std::uint32_t u) {
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
 }
 
 // Well-formed UTF-8 (no check of overlong forms or surrogates: the texts checked come

@@ -81,8 +81,7 @@ void Package(const fs::path& work, const fs::path& out, const std::vector<std::p
 void HandPackage(const fs::path& out, const std::string& files, const std::string& list) {
   tagwright::TMyZip zip;
   std::string payload = files + zip.ScrambleStream(list);
-  const auto l = static_cast<std::uint32_t>(list.size());
-  for (int i = 0; i < 4; ++i) payload.push_back(static_cast<char>((l >> (8 * i)) & 0xFF));
+  fuzz::PutUint32(payload, static_cast<std::uint32_t>(list.size()));
   std::ostringstream pkg;
   tagwright::TMyZip::DeflateToFile(payload, pkg, 3);
   Put(out, pkg.str());

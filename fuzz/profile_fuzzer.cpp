@@ -55,7 +55,7 @@ Names Guess(std::string_view text) {
 
 void CheckValue(const std::string& v, const std::string& where) {
   FUZZ_CHECK(v.size() <= platform::profile::kMaxValueLength, where);
-  FUZZ_CHECK(v.find('\n') == std::string::npos, where);
+  FUZZ_CHECK(v.find_first_of("\r\n") == std::string::npos, where);
 }
 
 }  // namespace

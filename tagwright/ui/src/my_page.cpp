@@ -34,11 +34,7 @@ TMyPage::TMyPage(QWidget* owner) : QWidget(owner) {
   ReadPrinterCaps();
 }
 
-TMyPage::~TMyPage() {
-  CurLine = nullptr;
-  for (auto& line : Lines) line.reset();
-  Lines.clear();
-}
+TMyPage::~TMyPage() = default;
 
 void TMyPage::PageDblClick() { EditPageSetup('O'); }
 

@@ -29,11 +29,6 @@ constexpr const char* kPicType = "TPicView";
 constexpr const char* kLineType = "TLineImage";
 constexpr const char* kPictureExtension = ".Bmp";
 
-QString PathText(const fs::path& p) {
-  const std::string s = p.string();
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 bool IsWindowsDeviceName(std::string_view stem) {
   const std::string lower = platform::text::AsciiLower(stem);
   for (std::string_view name : {"con", "prn", "aux", "nul"}) {
@@ -89,7 +84,7 @@ void SavePicture(const TPicView& view, const fs::path& path) {
     QPainter painter(&bitmap);
     painter.drawImage(bitmap.rect(), view.PicBmp);
   }
-  if (bitmap.isNull() || !bitmap.save(PathText(path), "BMP")) {
+  if (bitmap.isNull() || !bitmap.save(QString::fromStdString(path.string()), "BMP")) {
     throw std::runtime_error("无法写入图片文件 " + path.string());
   }
 }

@@ -25,15 +25,9 @@ namespace tagwright {
 
 namespace {
 
-QString ToQString(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QString PathText(const std::filesystem::path& p) { return ToQString(p.string()); }
-
 // Reads a picture file in the given format only, whatever its content claims to be.
 QImage ReadPicture(const std::filesystem::path& path, const char* format, QString* why) {
-  QImageReader reader(PathText(path), format);
+  QImageReader reader(QString::fromStdString(path.string()), format);
   reader.setDecideFormatFromContent(false);
   QImage image = reader.read();
   if (image.isNull() && why != nullptr) *why = reader.errorString();
@@ -313,7 +307,7 @@ std::optional<QSize> TTextView::TextSize() const {
     return std::nullopt;
   }
   const QFontMetrics metrics(Arial(FontPixels(FontSize, PrnLogPixelsY)));
-  const QString text = ToQString(text_);
+  const QString text = QString::fromStdString(text_);
   const double tw = metrics.horizontalAdvance(text);
   const double th = metrics.height();
   const double height =
@@ -332,7 +326,7 @@ void TTextView::paintEvent(QPaintEvent*) {
   QPainter canvas(this);
   const QFont font = Arial(FontPixels(kPreviewPoints, kScreenDpi));
   const QFontMetrics metrics(font);
-  const QString text = ToQString(text_);
+  const QString text = QString::fromStdString(text_);
   QImage picture(std::max(1, metrics.horizontalAdvance(text)), metrics.height(),
                  QImage::Format_RGB32);
   picture.fill(Qt::white);

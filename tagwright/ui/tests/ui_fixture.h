@@ -5,38 +5,25 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDropEvent>
 #include <QFont>
 #include <QMimeData>
 #include <QTest>
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "cups_test_support.h"
-#include "platform/module.h"
-#include "platform/ui.h"
 #include "platform/fonts.h"
+#include "platform/ui.h"
 #include "tagwright/label_control.h"
+#include "tagwright_test_support.h"
 
 namespace tagwright::testing {
-
-namespace fs = std::filesystem;
-
-// Folder of the test program, where the build put code.jpg; read before any test gives
-// itself a program folder of its own.
-inline const fs::path& BuiltProgramFolder() {
-  static const fs::path folder = platform::module::ProgramFolder();
-  return folder;
-}
 
 // A raw queue of this test program made its default printer (PRINTER), so the server's
 // default stays as other programs left it. Its device is never written to.
@@ -57,16 +44,9 @@ class PageTest : public ::testing::Test {
     DefaultPrinterQueue();
     platform::fonts::SubstituteWindowsFonts();
 
-    std::random_device rd;
-    root_ = fs::temp_directory_path() /
-            ("tagwright_ui_" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-             "_" + std::to_string(rd()) + std::to_string(rd()));
-    ASSERT_TRUE(fs::create_directory(root_));
-    prog_ = root_ / "prog";
-    fs::create_directory(prog_);
-    fs::copy_file(BuiltProgramFolder() / "code.jpg", prog_ / "code.jpg");
-    platform::module::OverrideProgramFolderForTesting(prog_);
+    root_ = MakeTestFolder("tagwright_ui");
+    ASSERT_TRUE(fs::is_directory(root_));
+    prog_ = UseOwnProgramFolder(root_, {"code.jpg"});
 
     host_ = std::make_unique<QWidget>();
     host_->resize(700, 500);
@@ -101,14 +81,7 @@ class PageTest : public ::testing::Test {
     mime.setData(QString::fromLatin1(kPaletteMimeType), QByteArray::fromStdString(source));
     DropData(mime, at);
   }
-  // The events of a drag: entering the page, which makes it the drag's target, then the
-  // drop.
-  void DropData(const QMimeData& mime, QPoint at) {
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(page_, &enter);
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(page_, &drop);
-  }
+  void DropData(const QMimeData& mime, QPoint at) { DropOn(page_, mime, at); }
 
   // The picture dialog answers with this file (UTF-8), or is cancelled.
   void AnswerPictureDialog(std::optional<std::string> file) {
@@ -128,21 +101,6 @@ class PageTest : public ::testing::Test {
   static void Put(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-
-  // Acts on the modal dialog of that class once it is shown; a dialog that the action
-  // leaves open is cancelled.
-  template <class Dialog>
-  static void OnDialog(std::function<void(Dialog&)> act) {
-    QTimer::singleShot(0, [act] {
-      auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) {
-        ADD_FAILURE() << "the dialog is not shown";
-        return;
-      }
-      act(*dialog);
-      if (dialog->isVisible()) dialog->reject();
-    });
   }
 
   // Runs the deletions that views asked for once their key event was handled.

@@ -5,43 +5,41 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDropEvent>
-#include <QMimeData>
-#include <QTimer>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "cups_test_support.h"
-#include "platform/module.h"
+#include "platform/fonts.h"
 #include "platform/tsclib.h"
 #include "platform/ui.h"
-#include "platform/fonts.h"
 #include "tagwright/label_control.h"
+#include "tagwright/label_print_rec.h"
 #include "tagwright/my_zip.h"
+#include "tagwright_test_support.h"
 
 namespace tagwright::testing {
-
-namespace fs = std::filesystem;
-
-// Folder of the test program, where the build put the pictures; read before any test
-// gives itself a program folder of its own.
-inline const fs::path& BuiltProgramFolder() {
-  static const fs::path folder = platform::module::ProgramFolder();
-  return folder;
-}
 
 inline std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// An item record of that type and name at those edges in millimetres, the rest default.
+inline TViewRec Item(const char* type, const std::string& name, double top, double left,
+                     double right, double bottom) {
+  TViewRec v;
+  v.ViewType = type;
+  v.Name = name;
+  v.Topmm = top;
+  v.Leftmm = left;
+  v.Rightmm = right;
+  v.Bottommm = bottom;
+  return v;
 }
 
 // The files of a template package by name, extracted into a folder of their own.
@@ -56,47 +54,14 @@ inline std::map<std::string, std::string> PackageFiles(const fs::path& package,
   return files;
 }
 
-// A palette item of that object name dropped on the page at a point, as a drag delivers
-// it: entering the page, then the drop.
-inline void DropOn(QWidget* page, const QMimeData& mime, QPoint at) {
-  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(page, &enter);
-  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(page, &drop);
-}
-
-// Acts on the modal dialog of that class once it is shown; a dialog still open
-// afterwards is cancelled.
-template <class Dialog>
-void OnDialog(std::function<void(Dialog&)> act) {
-  QTimer::singleShot(0, [act] {
-    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) {
-      ADD_FAILURE() << "the dialog is not shown";
-      return;
-    }
-    act(*dialog);
-    if (dialog->isVisible()) dialog->reject();
-  });
-}
-
 class PrinterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     BuiltProgramFolder();
     CUPS_TEST_REQUIRE_SERVER();
-    std::random_device rd;
-    root_ = fs::temp_directory_path() /
-            ("tagwright_main_" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-             "_" + std::to_string(rd()) + std::to_string(rd()));
-    ASSERT_TRUE(fs::create_directory(root_));
-    prog_ = root_ / "prog";
-    fs::create_directory(prog_);
-    for (const char* picture : {"code.jpg", "photo.jpg"}) {
-      fs::copy_file(BuiltProgramFolder() / picture, prog_ / picture);
-    }
-    platform::module::OverrideProgramFolderForTesting(prog_);
+    root_ = MakeTestFolder("tagwright_main");
+    ASSERT_TRUE(fs::is_directory(root_));
+    prog_ = UseOwnProgramFolder(root_, {"code.jpg", "photo.jpg"});
     platform::fonts::SubstituteWindowsFonts();
 
     printer_ = std::make_unique<cups_test::OneJobListener>();

@@ -19,18 +19,6 @@
 namespace tagwright::testing {
 namespace {
 
-TViewRec Rec(const char* type, const std::string& name, double top, double left, double right,
-             double bottom) {
-  TViewRec r;
-  r.ViewType = type;
-  r.Name = name;
-  r.Topmm = top;
-  r.Leftmm = left;
-  r.Rightmm = right;
-  r.Bottommm = bottom;
-  return r;
-}
-
 // A page of 70 x 50 mm in a 700 x 500 window: 8 pixels a millimetre.
 class PageTemplate : public PrinterTest {
  protected:
@@ -122,19 +110,19 @@ TEST_F(PageTemplate, RecordsAreTheViewsInChildOrderThenTheLinesInMillimetres) {
   const TLabelRec before = page_->LabelRec;
   page_->SaveTemplate(file_);
 
-  TViewRec codeRec = Rec("TCodeView", "Cod1-", 3, 10, 30, 8);
+  TViewRec codeRec = Item("TCodeView", "Cod1-", 3, 10, 30, 8);
   codeRec.FontSize = 12;
   codeRec.BarWidth = 3;
   codeRec.HaveCode = true;
-  TViewRec textRec = Rec("TTextView", "Txt2-", t.y() / 8.0, t.x() / 8.0,
-                         (t.x() + t.width()) / 8.0, (t.y() + t.height()) / 8.0);
+  TViewRec textRec = Item("TTextView", "Txt2-", t.y() / 8.0, t.x() / 8.0,
+                          (t.x() + t.width()) / 8.0, (t.y() + t.height()) / 8.0);
   textRec.FontSize = 9;
   textRec.Value = "书名 A-1";
-  TViewRec picRec = Rec("TPicView", "Pic3-", 2, 1, 26, 14.5);
+  TViewRec picRec = Item("TPicView", "Pic3-", 2, 1, 26, 14.5);
   picRec.PicFile = "Pic3-.Bmp";
   TLabelRec expected = before;
-  expected.ViewRec = {codeRec, textRec, picRec, Rec("TLineImage", "", 3, 2, 12, 3),
-                      Rec("TLineImage", "", 0, 0, 0, 0)};
+  expected.ViewRec = {codeRec, textRec, picRec, Item("TLineImage", "", 3, 2, 12, 3),
+                      Item("TLineImage", "", 0, 0, 0, 0)};
   expected.ControlCount = 5;
   EXPECT_EQ(page_->LabelRec, expected);
 
@@ -275,21 +263,21 @@ TEST_F(PageTemplate, LoadingRoundsMillimetresToPixelsAndSkipsUnknownRecords) {
   rec.LHeightmm = 50;  // the height decides: Scale 400 / 50 = 8
   // Width Round((30 - 10.06) x 8) = Round(159.52) = 160, not 240 - Round(80.48).
   // Top Round(24.5) = 24; height Round((8.125 - 3.0625) x 8) = Round(40.5) = 40.
-  TViewRec code = Rec("TCodeView", "条码", 3.0625, 10.06, 30, 8.125);
+  TViewRec code = Item("TCodeView", "条码", 3.0625, 10.06, 30, 8.125);
   code.BarWidth = 3;
   code.FontSize = 11;
   code.HaveCode = true;
-  TViewRec text = Rec("TTextView", "Tex1-", 10, 1, 11, 13);
+  TViewRec text = Item("TTextView", "Tex1-", 10, 1, 11, 13);
   text.Value = "书名";
   text.FontSize = 7;
-  TViewRec pic = Rec("TPicView", "Pic", 20, 2.5625, 12, 30);  // left Round(20.5) = 20
+  TViewRec pic = Item("TPicView", "Pic", 20, 2.5625, 12, 30);  // left Round(20.5) = 20
   pic.PicFile = "图1.Bmp";
   rec.ViewRec = {code,
-                 Rec("TShapeView", "x", 1, 1, 2, 2),
-                 Rec("TLineImage", "", 0.4375, 0.3125, 12, 3),  // (2.5, 3.5) -> (2, 4)
-                 Rec("", "y", 1, 1, 2, 2),
+                 Item("TShapeView", "x", 1, 1, 2, 2),
+                 Item("TLineImage", "", 0.4375, 0.3125, 12, 3),  // (2.5, 3.5) -> (2, 4)
+                 Item("", "y", 1, 1, 2, 2),
                  text,
-                 Rec("tcodeview", "z", 1, 1, 2, 2),
+                 Item("tcodeview", "z", 1, 1, 2, 2),
                  pic};
   rec.ControlCount = static_cast<std::int32_t>(rec.ViewRec.size());
 
@@ -346,14 +334,14 @@ TEST_F(PageTemplate, AnErrorEndsTheLoadAndKeepsWhatWasBuilt) {
     const char* what;
     TViewRec bad;
   };
-  TViewRec missing = Rec("TPicView", "Pic2-", 1, 1, 5, 5);
+  TViewRec missing = Item("TPicView", "Pic2-", 1, 1, 5, 5);
   missing.PicFile = "Pic2-.Bmp";
   TViewRec escaping = missing;
   escaping.PicFile = "../secret/x.Bmp";
   TViewRec backslash = missing;
   backslash.PicFile = "..\\secret\\x.Bmp";
-  TViewRec far = Rec("TCodeView", "Cod2-", 1, 1e300, 5, 5);
-  TViewRec farLine = Rec("TLineImage", "", 1, 1, 1e12, 5);
+  TViewRec far = Item("TCodeView", "Cod2-", 1, 1e300, 5, 5);
+  TViewRec farLine = Item("TLineImage", "", 1, 1, 1e12, 5);
   for (const Case& c : {Case{"a picture file that is missing", missing},
                         Case{"a picture file outside the folder", escaping},
                         Case{"a picture file with backslashes", backslash},
@@ -361,8 +349,8 @@ TEST_F(PageTemplate, AnErrorEndsTheLoadAndKeepsWhatWasBuilt) {
                         Case{"a line beyond any page", farLine}}) {
     SCOPED_TRACE(c.what);
     TLabelRec rec = page_->LabelRec;
-    rec.ViewRec = {Rec("TCodeView", "Cod1-", 1, 1, 10, 5), c.bad,
-                   Rec("TTextView", "Txt3-", 10, 1, 20, 15)};
+    rec.ViewRec = {Item("TCodeView", "Cod1-", 1, 1, 10, 5), c.bad,
+                   Item("TTextView", "Txt3-", 10, 1, 20, 15)};
     rec.ControlCount = 3;
     auto* loaded = new TMyPage(host_.get());
     EXPECT_ANY_THROW(loaded->LoadViews(rec));

@@ -22,18 +22,6 @@ namespace {
 namespace tspl = platform::tsclib::tspl;
 using platform::text::Utf8ToCp936;
 
-TViewRec Item(const char* type, const std::string& name, double top, double left,
-              double right, double bottom) {
-  TViewRec v;
-  v.ViewType = type;
-  v.Name = name;
-  v.Topmm = top;
-  v.Leftmm = left;
-  v.Rightmm = right;
-  v.Bottommm = bottom;
-  return v;
-}
-
 // 32 x 20 mm labels with 1 mm beside each, 8 dots a millimetre. The sample values go to
 // "Cod2-" and "Tex1-"; "Txt3-" prints its design text, "Cod4-" the default barcode data;
 // the line and the picture are not printed.
