@@ -133,9 +133,8 @@ Value Convert(const ColumnInfo& c, const Raw& r) {
   switch (c.type) {
     case FieldType::Integer:
       if (r.type == SQLITE_INTEGER) return r.i;
-      if (r.type == SQLITE_FLOAT && r.d == static_cast<double>(static_cast<std::int64_t>(r.d)) &&
-          r.d > -9.2e18 && r.d < 9.2e18) {
-        return static_cast<std::int64_t>(r.d);
+      if (r.type == SQLITE_FLOAT) {
+        if (auto n = WholeNumber(r.d)) return *n;
       }
       if (r.type == SQLITE_TEXT) {
         std::int64_t v = 0;
