@@ -445,7 +445,8 @@ class SqliteBackend final : public Backend {
       throw DbError("IF without a condition");
     }
     Stmt s;
-    Prepare("SELECT CASE WHEN (" + cond + ") THEN 1 ELSE 0 END", s);
+    // The line break ends a "--" comment that closes the condition.
+    Prepare("SELECT CASE WHEN (" + cond + "\n) THEN 1 ELSE 0 END", s);
     if (sqlite3_step(s.get()) != SQLITE_ROW) Fail();
     return sqlite3_column_int(s.get(), 0) != 0;
   }

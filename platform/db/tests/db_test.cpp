@@ -206,6 +206,9 @@ TEST_F(Db, RunsTsqlTexts) {
   c.Execute("IF EXISTS(select 1 from SystemRul where SystemCode=99) insert SystemRul values(1,'a','b') "
             "ELSE insert SystemRul values(2,'c','d')");
   EXPECT_EQ(Count(c, "select SystemCode from SystemRul where SystemCode in (1,2)"), 2);
+  EXPECT_EQ(c.Execute("if not exists(select 1 from SystemRul where SystemCode=3) -- not yet there\n"
+                      "insert SystemRul values(3,'e','f')"),
+            1);
 
   c.Execute("insert 读者 (读者编号,姓名) values('R001',N'张三') insert into 读者 values('R002','李四') "
             "update 读者 set 姓名='王五' where 读者编号='R002'");
