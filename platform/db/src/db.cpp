@@ -146,8 +146,8 @@ std::int64_t Field::AsInteger() const {
   if (auto* n = std::get_if<std::int64_t>(&v)) return *n;
   if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
   if (auto* c = std::get_if<Currency>(&v); c && c->units % 10000 == 0) return c->units / 10000;
-  if (auto* d = std::get_if<double>(&v); d && *d == static_cast<double>(static_cast<std::int64_t>(*d))) {
-    return static_cast<std::int64_t>(*d);
+  if (auto* d = std::get_if<double>(&v)) {
+    if (auto n = detail::WholeNumber(*d)) return *n;
   }
   if (auto* s = std::get_if<std::string>(&v)) {
     if (auto n = platform::text::StrToInt(*s)) return *n;

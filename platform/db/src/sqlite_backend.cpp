@@ -133,9 +133,8 @@ Value Convert(const ColumnInfo& c, const Raw& r) {
   switch (c.type) {
     case FieldType::Integer:
       if (r.type == SQLITE_INTEGER) return r.i;
-      if (r.type == SQLITE_FLOAT && r.d == static_cast<double>(static_cast<std::int64_t>(r.d)) &&
-          r.d > -9.2e18 && r.d < 9.2e18) {
-        return static_cast<std::int64_t>(r.d);
+      if (r.type == SQLITE_FLOAT) {
+        if (auto n = WholeNumber(r.d)) return *n;
       }
       if (r.type == SQLITE_TEXT) {
         std::int64_t v = 0;
@@ -446,7 +445,8 @@ class SqliteBackend final : public Backend {
       throw DbError("IF without a condition");
     }
     Stmt s;
-    Prepare("SELECT CASE WHEN (" + cond + ") THEN 1 ELSE 0 END", s);
+    // The line break ends a "--" comment that closes the condition.
+    Prepare("SELECT CASE WHEN (" + cond + "\n) THEN 1 ELSE 0 END", s);
     if (sqlite3_step(s.get()) != SQLITE_ROW) Fail();
     return sqlite3_column_int(s.get(), 0) != 0;
   }

@@ -194,6 +194,15 @@ std::optional<Currency> ParseCurrency(std::string_view s) {
   return Currency{static_cast<std::int64_t>(mag)};
 }
 
+std::optional<std::int64_t> WholeNumber(double d) {
+  // Checked before the cast: casting a value outside the range is undefined.
+  // -2^63 is the least value; 2^63 itself is already out of range.
+  if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return std::nullopt;
+  auto n = static_cast<std::int64_t>(d);
+  if (static_cast<double>(n) != d) return std::nullopt;
+  return n;
+}
+
 std::optional<DateTime> TryParseDateTime(std::string_view s) {
   DateTime d;
   size_t p = 0;

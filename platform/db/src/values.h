@@ -1,6 +1,7 @@
 // Field types and value conversions that every backend shares.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -17,5 +18,9 @@ std::optional<FieldType> TypeOfDeclared(std::string_view declared);
 std::optional<Currency> ParseCurrency(std::string_view text);
 
 std::optional<DateTime> TryParseDateTime(std::string_view text);
+
+// The whole number a double holds exactly; no value for a fraction, NaN, an infinity
+// or a magnitude beyond the 64-bit range.
+std::optional<std::int64_t> WholeNumber(double d);
 
 }  // namespace platform::db::detail

@@ -153,6 +153,7 @@ TEST_F(Db, DeclaredTypesGiveFieldTypesAndValues) {
   EXPECT_EQ(q.FieldByName("m").AsString(), "12.3457");
   EXPECT_EQ(q.FieldByName("d").AsString(), "2.0002");
   EXPECT_EQ(q.FieldByName("f").AsFloat(), 1e20);
+  EXPECT_NE(Message([&] { q.FieldByName("f").AsInteger(); }).find("not a whole number"), std::string::npos);
   EXPECT_EQ(q.FieldByName("dt").AsDateTime(), (DateTime{2024, 3, 1, 9, 30, 5, 500}));
   EXPECT_EQ(q.FieldByName("dt").AsString(), "2024-03-01 09:30:05.500");
   EXPECT_EQ(q.FieldByName("n").AsString(), "2.5");
@@ -171,6 +172,9 @@ TEST_F(Db, DeclaredTypesGiveFieldTypesAndValues) {
   c.Execute("insert into v(dt) values('1 March 2024')");
   EXPECT_NE(Message([&] { q.Open(); }).find("1 March 2024"), std::string::npos);
   EXPECT_FALSE(q.Active());
+  // So does a real beyond the 64-bit range in an integer column.
+  c.Execute("update v set dt = null where dt = '1 March 2024' insert into v(i) values(1e30)");
+  EXPECT_NE(Message([&] { q.Open(); }).find("\"i\""), std::string::npos);
 }
 
 TEST_F(Db, RunsTsqlTexts) {
@@ -202,6 +206,9 @@ TEST_F(Db, RunsTsqlTexts) {
   c.Execute("IF EXISTS(select 1 from SystemRul where SystemCode=99) insert SystemRul values(1,'a','b') "
             "ELSE insert SystemRul values(2,'c','d')");
   EXPECT_EQ(Count(c, "select SystemCode from SystemRul where SystemCode in (1,2)"), 2);
+  EXPECT_EQ(c.Execute("if not exists(select 1 from SystemRul where SystemCode=3) -- not yet there\n"
+                      "insert SystemRul values(3,'e','f')"),
+            1);
 
   c.Execute("insert 读者 (读者编号,姓名) values('R001',N'张三') insert into 读者 values('R002','李四') "
             "update 读者 set 姓名='王五' where 读者编号='R002'");

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/text.h"
+
 namespace platform::http {
 namespace {
 
@@ -25,13 +27,6 @@ struct MultiDeleter {
 struct SlistDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
-
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 Result failure(Outcome outcome, std::string message, int socket_error = 0) {
     Result r;
@@ -158,9 +153,9 @@ Result perform(const Request& request) {
     };
     for (const Header& h : request.headers) {
         if (!valid_header(h)) return failure(Outcome::OtherError, "Invalid request header: " + h.name);
-        has_accept |= iequals(h.name, "Accept");
-        has_expect |= iequals(h.name, "Expect");
-        has_content_type |= iequals(h.name, "Content-Type");
+        has_accept |= platform::text::EqualsNoCase(h.name, "Accept");
+        has_expect |= platform::text::EqualsNoCase(h.name, "Expect");
+        has_content_type |= platform::text::EqualsNoCase(h.name, "Content-Type");
         // curl's syntax for a header without value is "Name;".
         if (!add_header(h.value.empty() ? h.name + ";" : h.name + ": " + h.value))
             return failure(Outcome::OtherError, "Out of memory");

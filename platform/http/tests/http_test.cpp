@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,7 +81,10 @@ struct SilentListener {
             connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
             fillers.push_back(c);
         }
-        std::this_thread::sleep_for(50ms);  // let the fillers' handshakes settle
+        // The first filler fills the queue once its handshake is done; the second is
+        // already dropped. Wait for that rather than for a fixed time.
+        pollfd first{.fd = fillers[0], .events = POLLOUT, .revents = 0};
+        poll(&first, 1, 5000);
     }
     ~SilentListener() {
         for (int c : fillers) close(c);

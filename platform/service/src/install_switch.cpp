@@ -1,6 +1,6 @@
 #include "platform/service.h"
 
-#include "ascii.h"
+#include "platform/text.h"
 
 namespace platform::service {
 
@@ -8,7 +8,7 @@ namespace {
 
 bool IsSwitch(std::string_view arg, std::string_view word) {
     if (arg.empty() || (arg[0] != '-' && arg[0] != '/' && arg[0] != '\\')) return false;
-    return detail::SameTextAscii(arg.substr(1), word);
+    return platform::text::EqualsNoCase(arg.substr(1), word);
 }
 
 template <typename Args>

@@ -5,7 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "ascii.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -38,7 +38,7 @@ fs::path ChildKey(const fs::path& parent, const std::string& name) {
     std::error_code ec;
     if (fs::is_directory(parent / name, ec)) return parent / name;
     for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-        if (detail::SameTextAscii(it->path().filename().string(), name) &&
+        if (platform::text::EqualsNoCase(it->path().filename().string(), name) &&
             it->is_directory(ec))
             return it->path();
     }

@@ -7,7 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "ascii.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -116,7 +116,7 @@ std::optional<std::string> ServiceStartAccount(std::string_view unitName,
     ReadUserAssignments(unitFile, account);
     for (const auto& [name, file] : dropIns) ReadUserAssignments(file, account);
 
-    if (account.empty() || detail::SameTextAscii(account, "LocalSystem"))
+    if (account.empty() || platform::text::EqualsNoCase(account, "LocalSystem"))
         return std::string(kSystemAccount);
     // systemd also takes a user id; the comparison is by name.
     bool digits = account.size() <= 10 &&
@@ -140,7 +140,7 @@ bool IsRunningAsService(std::string_view serviceName) {
 
 bool IsRunningAsService(std::string_view serviceName, const std::vector<fs::path>& unitDirectories) {
     std::optional<std::string> account = ServiceStartAccount(UnitNameFor(serviceName), unitDirectories);
-    return account && detail::SameTextAscii(*account, CurrentUserName());
+    return account && platform::text::EqualsNoCase(*account, CurrentUserName());
 }
 
 }  // namespace platform::service
