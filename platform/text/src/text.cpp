@@ -168,8 +168,11 @@ std::string IntToStr(std::int64_t v) {
 }
 
 std::optional<std::int32_t> StrToInt(std::string_view s) {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  if (s.empty() || s[0] == '+') return std::nullopt;
+  // from_chars takes a "-" but no "+": one leading "+" is allowed, and no second sign.
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return std::nullopt;
+  }
   std::int32_t v = 0;
   auto res = std::from_chars(s.data(), s.data() + s.size(), v);
   if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
