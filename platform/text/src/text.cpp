@@ -132,21 +132,20 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
+namespace {
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+}  // namespace
+
 std::string AsciiLower(std::string_view s) {
   std::string r(s);
-  for (char& c : r) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
+  for (char& c : r) c = LowerAscii(c);
   return r;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
 }
@@ -168,8 +167,11 @@ std::string IntToStr(std::int64_t v) {
 }
 
 std::optional<std::int32_t> StrToInt(std::string_view s) {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  if (s.empty() || s[0] == '+') return std::nullopt;
+  // from_chars takes a "-" but no "+": one leading "+" is allowed, and no second sign.
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return std::nullopt;
+  }
   std::int32_t v = 0;
   auto res = std::from_chars(s.data(), s.data() + s.size(), v);
   if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;

@@ -62,7 +62,7 @@ TEST(Numbers, IntegerText) {
   EXPECT_EQ(t::IntToStr(-42), "-42");
   EXPECT_EQ(t::StrToInt("-2147483648"), std::numeric_limits<std::int32_t>::min());
   EXPECT_EQ(t::StrToInt("+7"), 7);
-  for (const char* bad : {"", ".", "-", "2147483648", "1.0", " 1", "1 ", "1a", "++1", "0x10"}) {
+  for (const char* bad : {"", ".", "-", "2147483648", "1.0", " 1", "1 ", "1a", "++1", "+-1", "-+1", "0x10"}) {
     EXPECT_FALSE(t::StrToInt(bad).has_value()) << bad;
   }
 }

@@ -1,6 +1,5 @@
 #include "platform/ui.h"
 
-#include <QFont>
 #include <QMessageBox>
 
 #include <exception>
@@ -25,6 +24,16 @@ QMessageBox::Icon ToQt(Icon icon) {
   return QMessageBox::NoIcon;
 }
 
+// The answer of a box closed without pressing a button.
+Answer ClosedAnswer(Buttons buttons) {
+  switch (buttons) {
+    case Buttons::OkCancel: return Answer::Cancel;
+    case Buttons::YesNo: return Answer::No;
+    case Buttons::Ok: break;
+  }
+  return Answer::Ok;
+}
+
 }  // namespace
 
 void SetMessageBoxInterceptor(Interceptor i) {
@@ -35,12 +44,7 @@ void SetMessageBoxInterceptor(Interceptor i) {
 void SendMessageBoxesToStandardError() {
   SetMessageBoxInterceptor([](const Box& box) {
     std::cerr << box.title << ": " << box.text << std::endl;
-    switch (box.buttons) {
-      case Buttons::OkCancel: return Answer::Cancel;
-      case Buttons::YesNo: return Answer::No;
-      case Buttons::Ok: break;
-    }
-    return Answer::Ok;
+    return ClosedAnswer(box.buttons);
   });
 }
 
@@ -76,8 +80,7 @@ Answer MessageBox(QWidget* owner, std::string_view title, std::string_view text,
     case QMessageBox::Ok: return Answer::Ok;
     default: break;
   }
-  return buttons == Buttons::YesNo ? Answer::No
-                                   : buttons == Buttons::OkCancel ? Answer::Cancel : Answer::Ok;
+  return ClosedAnswer(buttons);
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}

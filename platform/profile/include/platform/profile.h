@@ -12,8 +12,9 @@
 
 namespace platform::profile {
 
-// Raised when the file cannot be written, or when a name or value would break the
-// line structure of the file (a line break inside it).
+// Raised when the file cannot be written, when a name or value would break the line
+// structure of the file (a line break inside it), or for a key that is blank or holds
+// an "=".
 class ProfileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
