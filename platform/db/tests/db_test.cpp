@@ -4,7 +4,6 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,13 +52,6 @@ class Db : public ::testing::Test {
     q.SetSql(sql);
     q.Open();
     return q.Fields(0).AsInteger();
-  }
-
-  std::string Text(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Open();
-    return q.Fields(0).AsString();
   }
 
   fs::path dir_;
@@ -249,140 +241,6 @@ TEST_F(Db, SeveralStatementsAreOneTransaction) {
   q.SetSql("insert into t values(9) selec 1");
   EXPECT_THROW(q.ExecSql(), DbError);
   EXPECT_EQ(Count(c, "select count(*) from t"), 1);
-}
-
-TEST_F(Db, DeletionsWaitForTheBatchUpdate) {
-  fs::path file = MakeDatabase(
-      "create table Journal(ChangeId INTEGER PRIMARY KEY AUTOINCREMENT, Kind varchar(10), SouId varchar(20));"
-      "create trigger NoBoom before delete on Journal when old.SouId='boom' begin select raise(abort,'boom row');"
-      " end;"
-      "insert into Journal(Kind,SouId) values('B','1'),('B','2'),('P','3'),('B','boom'),('C','5')");
-  Connection c;
-  Connect(c, file);
-  Query snap(c);
-  snap.SetSql("Select * from Journal Order By ChangeId");
-  snap.Open();
-  ASSERT_EQ(snap.RecordCount(), 5);
-  snap.Delete();
-  snap.Delete();
-  EXPECT_EQ(snap.FieldByName("changeid").AsInteger(), 3);  // the next row is current
-  EXPECT_EQ(snap.RecordCount(), 3);
-  EXPECT_EQ(snap.PendingDeletions(), 2);
-  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "1,2,3,4,5");  // nothing sent yet
-  snap.First();
-  EXPECT_EQ(snap.FieldByName("ChangeId").AsInteger(), 3);  // deleted rows have left the set
-  snap.UpdateBatch();
-  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "3,4,5");
-  EXPECT_EQ(snap.PendingDeletions(), 0);
-
-  // One transaction: the refused row keeps every other deletion of the batch back.
-  snap.Delete();  // 3
-  snap.Delete();  // boom
-  snap.Delete();  // 5
-  EXPECT_TRUE(snap.Eof());
-  EXPECT_EQ(snap.RecordCount(), 0);
-  EXPECT_NE(Message([&] { snap.UpdateBatch(); }).find("boom row"), std::string::npos);
-  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "3,4,5");
-  EXPECT_EQ(snap.PendingDeletions(), 3);
-  snap.CancelBatch();
-  EXPECT_EQ(snap.RecordCount(), 3);
-  EXPECT_EQ(snap.FieldByName("ChangeId").AsInteger(), 3);
-
-  // A row deleted meanwhile by someone else counts as deleted.
-  c.Execute("delete from Journal where ChangeId=3");
-  snap.Delete();
-  snap.UpdateBatch();
-  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "4,5");
-
-  // Only a record set of one table with its key can delete.
-  struct Refused {
-    const char* sql;
-    const char* error;
-  } refused[] = {
-      {"select a.ChangeId, b.ChangeId as Other from Journal a join Journal b on 1", "key column ChangeId twice"},
-      {"select Kind, SouId from Journal", "lacks its key column ChangeId"},
-      {"select 1 as x", "comes from no table"},
-      {"select a.ChangeId, t.a from Journal a, (select 1 as a) x join NoKey t", "several tables"},
-  };
-  c.Execute("create table NoKey(a int) insert into NoKey values(1)");
-  for (const Refused& r : refused) {
-    Query q(c);
-    q.SetSql(r.sql);
-    q.Open();
-    q.Delete();
-    std::string err = Message([&] { q.UpdateBatch(); });
-    EXPECT_NE(err.find(r.error), std::string::npos) << r.sql << ": " << err;
-  }
-  Query nokey(c);
-  nokey.SetSql("select * from NoKey");
-  nokey.Open();
-  nokey.Delete();
-  EXPECT_NE(Message([&] { nokey.UpdateBatch(); }).find("no primary key"), std::string::npos);
-  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "4,5");
-
-  // A binary key is matched as bytes: the row really goes.
-  c.Execute("create table Stamped(Stamp varbinary(8) primary key, n int) insert into Stamped values(x'00ff', 1)");
-  Query stamped(c);
-  stamped.SetSql("select * from Stamped");
-  stamped.Open();
-  stamped.Delete();
-  stamped.UpdateBatch();
-  EXPECT_EQ(Count(c, "select count(*) from Stamped"), 0);
-}
-
-// The worker runs batch updates while the main thread runs its statements on the same
-// connection: neither may find itself inside the other's transaction.
-TEST_F(Db, TwoThreadsShareOneConnection) {
-  fs::path file = MakeDatabase(
-      "create table Journal(ChangeId INTEGER PRIMARY KEY AUTOINCREMENT, SouId varchar(20));"
-      "create trigger NoBoom before delete on Journal when old.SouId='boom' begin select raise(abort,'boom');"
-      " end;"
-      "create table Log(n int, part varchar(1));"
-      "with recursive k(i) as (select 1 union all select i+1 from k where i<300)"
-      " insert into Journal(SouId) select i from k;"
-      "insert into Journal(SouId) values('boom')");
-  Connection c;
-  Connect(c, file);
-  constexpr int kTexts = 500;
-  std::atomic<bool> done{false};
-  std::string workerError;
-  std::thread worker([&] {
-    try {
-      // Every batch ends with the refused row, so every batch rolls back whole.
-      while (!done) {
-        Query snap(c);
-        snap.SetSql("Select * from Journal Order By ChangeId");
-        snap.Open();
-        while (!snap.Eof()) snap.Delete();
-        try {
-          snap.UpdateBatch();
-          workerError = "a batch with the refused row went through";
-          return;
-        } catch (const DbError&) {
-        }
-      }
-    } catch (const std::exception& e) {
-      workerError = e.what();
-    }
-  });
-  std::string mainError;
-  for (int i = 0; i < kTexts && mainError.empty(); ++i) {
-    Query q(c);
-    q.SetSql("insert into Log values(" + std::to_string(i) + ",'a') insert into Log values(" + std::to_string(i) +
-             ",'b')");
-    try {
-      q.ExecSql();
-    } catch (const DbError& e) {
-      mainError = e.what();
-    }
-  }
-  done = true;
-  worker.join();
-  EXPECT_EQ(workerError, "");
-  EXPECT_EQ(mainError, "");
-  // Nothing the main thread wrote was rolled back with a batch.
-  EXPECT_EQ(Count(c, "select count(*) from Log"), 2 * kTexts);
-  EXPECT_EQ(Count(c, "select count(*) from Journal"), 301);
 }
 
 TEST_F(Db, LockedDatabaseIsWaitedFor) {
