@@ -14,6 +14,7 @@
 
 using namespace marrowind;
 using marrowind::test::RefusingPort;
+using marrowind::test::SilentListener;
 using marrowind::test::SyncTest;
 using marrowind::testing::RecordedRequest;
 using marrowind::testing::Reply;
@@ -27,34 +28,6 @@ std::set<std::string> HeaderNames(const RecordedRequest& r) {
   for (const auto& h : r.headers) names.insert(platform::text::AsciiLower(h.first));
   return names;
 }
-
-// A listener whose accept queue is full: connection attempts get no answer.
-struct SilentListener {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  int port = 0;
-  std::vector<int> fillers;
-  SilentListener() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    for (int i = 0; i < 2; ++i) {
-      int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-      fillers.push_back(c);
-    }
-    std::this_thread::sleep_for(50ms);  // the fillers' handshakes settle; no event tells when
-  }
-  ~SilentListener() {
-    for (int c : fillers) close(c);
-    close(fd);
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
-};
 
 class ClusterLogin : public SyncTest {};
 

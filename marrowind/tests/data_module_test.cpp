@@ -9,7 +9,7 @@
 #include "marrowind/core/gl_expand.h"
 #include "platform/module.h"
 #include "platform/text.h"
-#include "refusing_port.h"
+#include "loopback_ports.h"
 
 namespace fs = std::filesystem;
 using marrowind::HaveGroup;

@@ -19,7 +19,7 @@
 #include "marrowind/core/data_sou.h"
 #include "marrowind/core/gl_expand.h"
 #include "marrowind/core/xml_table.h"
-#include "refusing_port.h"
+#include "loopback_ports.h"
 #include "test_center.h"
 
 namespace marrowind::test {

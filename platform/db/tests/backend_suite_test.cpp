@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "db_test_support.h"
 #include "platform/db.h"
 #include "platform/module.h"
 
@@ -33,54 +34,12 @@ const Backend kBackends[] = {
     {"Odbc", [](const fs::path& f) { return "odbc:Driver=SQLite3;Database=" + f.string(); }, true},
 };
 
-class Backends : public ::testing::TestWithParam<Backend> {
+class Backends : public db_test::FolderTest, public ::testing::WithParamInterface<Backend> {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "db-suite-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    platform::module::OverrideProgramFolderForTesting(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  // An empty file is an empty SQLite database; the script fills it.
-  fs::path MakeDatabase(const std::string& script) {
-    fs::path file = dir_ / "test.db";
-    std::ofstream(file, std::ios::binary).flush();
-    Connection c;
-    c.SetConnectionString("", {"sqlite:" + file.string(), "", "", ""});
-    c.Open();
-    c.Execute(script);
-    return file;
-  }
-
-  static void Connect(Connection& c, const fs::path& file) {
-    std::string source = GetParam().dataSource(file);
-    c.SetConnectionString("Data Source=" + source, {source, "", "", ""});
-    c.Open();
-  }
-
-  static std::string Text(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Open();
-    return q.Fields(0).AsString();
-  }
-
-  fs::path dir_;
+  static void Connect(Connection& c, const fs::path& file) { ConnectTo(c, GetParam().dataSource(file)); }
 };
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using db_test::Message;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

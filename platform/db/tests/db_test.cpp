@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "db_test_support.h"
 #include "platform/module.h"
 
 namespace fs = std::filesystem;
@@ -18,53 +19,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Db : public ::testing::Test {
+class Db : public db_test::FolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "db-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    platform::module::OverrideProgramFolderForTesting(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  static void Connect(Connection& c, const fs::path& file) { ConnectTo(c, "sqlite:" + file.string()); }
 
-  // An empty file is an empty SQLite database; the script fills it.
-  fs::path MakeDatabase(const std::string& script, const std::string& name = "test.db") {
-    fs::path file = dir_ / name;
-    std::ofstream(file, std::ios::binary).flush();
-    Connection c;
-    c.SetConnectionString("Data Source=sqlite:" + file.string(), {"sqlite:" + file.string(), "", "", ""});
-    c.Open();
-    if (!script.empty()) c.Execute(script);
-    return file;
-  }
-
-  void Connect(Connection& c, const fs::path& file) {
-    c.SetConnectionString("Data Source=sqlite:" + file.string(), {"sqlite:" + file.string(), "", "", ""});
-    c.Open();
-  }
-
-  std::int64_t Count(Connection& c, const std::string& sql) {
+  static std::int64_t Count(Connection& c, const std::string& sql) {
     Query q(c);
     q.SetSql(sql);
     q.Open();
     return q.Fields(0).AsInteger();
   }
-
-  fs::path dir_;
 };
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using db_test::Message;
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "db_test_support.h"
 #include "odbc_mapping.h"
 #include "platform/db.h"
 #include "platform/module.h"
@@ -33,14 +34,7 @@ using platform::db::detail::SqlServerOdbcString;
 
 namespace {
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using db_test::Message;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -195,44 +189,12 @@ TEST(OdbcMapping, PlainSelectNamesItsTable) {
 
 namespace {
 
-class OdbcSqlite : public ::testing::Test {
+// The file is made and filled on the SQLite backend, then opened through ODBC.
+class OdbcSqlite : public db_test::FolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "odbc-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    platform::module::OverrideProgramFolderForTesting(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  // The file is made and filled on the SQLite backend, then opened through ODBC.
-  fs::path MakeDatabase(const std::string& script) {
-    fs::path file = dir_ / "test.db";
-    std::ofstream(file, std::ios::binary).flush();
-    Connection c;
-    c.SetConnectionString("", {"sqlite:" + file.string(), "", "", ""});
-    c.Open();
-    c.Execute(script);
-    return file;
-  }
-
   static void Connect(Connection& c, const fs::path& file) {
-    std::string odbc = "odbc:Driver=SQLite3;Database=" + file.string();
-    c.SetConnectionString("Data Source=" + odbc, {odbc, "", "", ""});
-    c.Open();
+    ConnectTo(c, "odbc:Driver=SQLite3;Database=" + file.string());
   }
-
-  static std::string Text(Connection& c, const std::string& sql) {
-    Query q(c);
-    q.SetSql(sql);
-    q.Open();
-    return q.Fields(0).AsString();
-  }
-
-  fs::path dir_;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include "loopback_ports.h"
 #include "test_center.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,8 @@ using marrowind::testing::RecordedRequest;
 using marrowind::testing::Reply;
 using marrowind::testing::ReplyMode;
 using marrowind::testing::TestCenter;
+using marrowind::test::RefusingPort;
+using marrowind::test::SilentListener;
 using namespace std::chrono_literals;
 
 namespace {
@@ -43,54 +46,6 @@ http::Request login_get(const std::string& url) {
                         {"Accept", "text/html, */*"},
                         {"User-Agent", "Mozilla/5.0 (compatible; Indy Library)"}}};
 }
-
-// A socket bound to a loopback port but not listening: connecting to it is refused,
-// and no other test can take the port while it is held.
-struct RefusingPort {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int port = 0;
-    RefusingPort() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~RefusingPort() { close(fd); }
-};
-
-// A listener whose accept queue is full: the system drops further connection
-// attempts without answering, as with a host that is down.
-struct SilentListener {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int port = 0;
-    std::vector<int> fillers;
-    SilentListener() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 0);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < 2; ++i) {
-            int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            fillers.push_back(c);
-        }
-        // The first filler fills the queue once its handshake is done; the second is
-        // already dropped. Wait for that rather than for a fixed time.
-        pollfd first{.fd = fillers[0], .events = POLLOUT, .revents = 0};
-        poll(&first, 1, 5000);
-    }
-    ~SilentListener() {
-        for (int c : fillers) close(c);
-        close(fd);
-    }
-};
 
 }  // namespace
 
@@ -244,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Http, RefusedConnectionReports10061) {
     RefusingPort refusing;
-    auto r = http::perform(login_get("http://127.0.0.1:" + std::to_string(refusing.port) + "/Api/GroupLogin"));
+    auto r = http::perform(login_get("http://127.0.0.1:" + std::to_string(refusing.Port()) + "/Api/GroupLogin"));
     EXPECT_EQ(r.outcome, http::Outcome::ConnectFailed) << r.message;
     EXPECT_EQ(r.socket_error, 10061);
     EXPECT_NE(r.message.find("10061"), std::string::npos) << r.message;
@@ -253,7 +208,7 @@ TEST(Http, RefusedConnectionReports10061) {
 
 TEST(Http, ConnectTimeLimitReports10060) {
     SilentListener silent;
-    http::Request req = login_get("http://127.0.0.1:" + std::to_string(silent.port) + "/Api/GroupLogin");
+    http::Request req = login_get("http://127.0.0.1:" + std::to_string(silent.Port()) + "/Api/GroupLogin");
     req.connect_timeout = 300ms;
     auto r = http::perform(req);
     EXPECT_EQ(r.outcome, http::Outcome::ConnectFailed) << r.message;
