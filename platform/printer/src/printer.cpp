@@ -5,6 +5,7 @@
 #include <charconv>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -43,6 +44,7 @@ class NamedDest {
       cupsFreeDests(1, dest_);
     }
   }
+  NamedDest(NamedDest&& other) noexcept : dest_(std::exchange(other.dest_, nullptr)) {}
   NamedDest(const NamedDest&) = delete;
   NamedDest& operator=(const NamedDest&) = delete;
 
@@ -110,6 +112,53 @@ int ResolutionY(cups_dest_t* dest) {
   return result;
 }
 
+std::string FirstQueueName() {
+  Dests dests;
+  for (const cups_dest_t& d : dests) {
+    if (d.instance == nullptr) {
+      return d.name;
+    }
+  }
+  return {};
+}
+
+// The server's default queue as the scheduler names it, whatever the user's settings say;
+// empty when it has none.
+std::string ServerDefaultName() {
+  ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               "printer-name");
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  std::string name;
+  if (ipp_attribute_t* attr = ippFindAttribute(response, "printer-name", IPP_TAG_NAME)) {
+    name = ippGetString(attr, 0, nullptr);
+  }
+  ippDelete(response);
+  return name;
+}
+
+// The printer that stands for the Windows default printer. Windows always has one while
+// any printer is installed (the first one installed becomes it); CUPS may have queues and
+// no default. So: the user's default (PRINTER, LPDEST, lpoptions) or else the server's,
+// as lp finds it; else the first queue of the list, which is sorted by name. Nothing
+// only when there is no queue at all.
+NamedDest DefaultDest() {
+  if (NamedDest dest(nullptr); dest.get() != nullptr) {
+    return dest;
+  }
+  // lp finds nothing either when the user's default names a queue that is gone.
+  for (auto find : {&ServerDefaultName, &FirstQueueName}) {
+    const std::string name = find();
+    if (name.empty()) {
+      continue;
+    }
+    if (NamedDest dest(name.c_str()); dest.get() != nullptr) {
+      return dest;
+    }
+  }
+  throw PrinterError(kNoDefaultPrinter);
+}
+
 }  // namespace
 
 std::vector<std::string> InstalledPrinters() {
@@ -123,21 +172,9 @@ std::vector<std::string> InstalledPrinters() {
   return names;
 }
 
-std::string DefaultPrinterName() {
-  NamedDest dest(nullptr);
-  if (dest.get() == nullptr) {
-    throw PrinterError(kNoDefaultPrinter);
-  }
-  return dest.get()->name;
-}
+std::string DefaultPrinterName() { return DefaultDest().get()->name; }
 
-int DefaultPrinterResolutionY() {
-  NamedDest dest(nullptr);
-  if (dest.get() == nullptr) {
-    throw PrinterError(kNoDefaultPrinter);
-  }
-  return ResolutionY(dest.get());
-}
+int DefaultPrinterResolutionY() { return ResolutionY(DefaultDest().get()); }
 
 int PrinterResolutionY(const std::string& name) {
   NamedDest dest(name.c_str());

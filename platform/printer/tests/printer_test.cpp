@@ -82,21 +82,66 @@ TEST_F(Printers, UsersOwnResolutionOptionComesFirst) {
   EXPECT_EQ(DefaultPrinterResolutionY(), 300);
 }
 
-TEST_F(Printers, NoDefaultPrinterGivesTheWindowsError) {
-  cups_test::RawQueue queue("NotDefault", 9);
-  cups_test::ClearDefault();
+// What `lpoptions -d NAME` writes for a user who is not root (root's would go to the
+// server's folder); an empty name removes the file.
+void SetUserDefault(const std::string& name) {
+  const char* home = std::getenv("HOME");
+  ASSERT_NE(home, nullptr);
+  const std::filesystem::path folder = std::filesystem::path(home) / ".cups";
+  if (name.empty()) {
+    std::filesystem::remove(folder / "lpoptions");
+    return;
+  }
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "lpoptions") << "Default " << name << "\n";
+}
+
+// On a scheduler of the test's own, so that no other test's queue is in the list.
+TEST_F(Printers, DefaultIsTheUsersElseTheServersElseTheFirstQueueByName) {
+  cups_test::OwnScheduler own;
+  cups_test::RawQueue zeta("Zeta", 9);
+  cups_test::RawQueue alpha("alpha", 9);
+  cups_test::RawQueue mid("Mid", 9);
+  cups_test::SetOption(alpha.Name(), "printer-resolution-default=203dpi");
+  const std::string missing = cups_test::UniqueQueueName("Removed");
+  struct Step {
+    const char* what;
+    std::string serverDefault;  // empty: leave as it is
+    std::string userDefault;    // empty: none
+    const std::string& expected;
+    int resolution;
+  };
+  const Step steps[] = {
+      {"no default at all: the first by name, letter case ignored", "", "", alpha.Name(), 203},
+      {"the user's default", "", mid.Name(), mid.Name(), 300},
+      {"the server's default", zeta.Name(), "", zeta.Name(), 300},
+      {"the user's default before the server's", "", mid.Name(), mid.Name(), 300},
+      {"a user's default that names no queue", "", missing, zeta.Name(), 300},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (!step.serverDefault.empty()) {
+      cups_test::SetDefault(step.serverDefault);
+    }
+    SetUserDefault(step.userDefault);
+    EXPECT_EQ(DefaultPrinterName(), step.expected);
+    EXPECT_EQ(DefaultPrinterResolutionY(), step.resolution);
+  }
+  SetUserDefault("");
+}
+
+TEST_F(Printers, WithoutAnyQueueThereIsNoDefaultPrinter) {
+  cups_test::OwnScheduler own;
+  EXPECT_TRUE(InstalledPrinters().empty());
   for (auto call : {+[] { (void)DefaultPrinterName(); },
                     +[] { (void)DefaultPrinterResolutionY(); }}) {
     try {
       call();
-      ADD_FAILURE() << "no error without a default printer";
+      ADD_FAILURE() << "a default printer without any queue";
     } catch (const PrinterError& e) {
       EXPECT_STREQ(e.what(), "There is no default printer currently selected");
     }
   }
-  const std::vector<std::string> names = InstalledPrinters();
-  EXPECT_NE(std::find(names.begin(), names.end(), queue.Name()), names.end())
-      << "the queues are still listed";
 }
 
 TEST_F(Printers, UnknownQueueHasNoResolution) {

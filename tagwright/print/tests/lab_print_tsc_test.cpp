@@ -373,8 +373,8 @@ TEST_F(PrintTsc, AnItemBeyondThePrintableRangeStopsTheWholeLabel) {
   }
 }
 
-TEST_F(PrintTsc, CreationNeedsADefaultPrinter) {
-  cups_test::ClearDefault();
+TEST_F(PrintTsc, CreationNeedsAPrinter) {
+  cups_test::OwnScheduler withoutQueues;
   try {
     TPrintLabelTsc printer;
     FAIL() << "created without a default printer";

@@ -1,8 +1,7 @@
-// A page is only made where a default printer exists. These tests leave the private
-// scheduler without a default printer, so they run alone (RESOURCE_LOCK cups_default).
+// A page is only made where a default printer exists, which is wherever a printer is
+// installed: these tests run on a scheduler of their own without any queue.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 
 #include "cups_test_support.h"
@@ -12,8 +11,7 @@ namespace {
 
 TEST(PageWithoutPrinter, CreationFailsWithThePrinterSystemsError) {
   CUPS_TEST_REQUIRE_SERVER();
-  unsetenv("PRINTER");
-  cups_test::ClearDefault();
+  cups_test::OwnScheduler withoutQueues;
   QWidget host;
   try {
     auto page = std::make_unique<tagwright::TMyPage>(&host);

@@ -23,16 +23,18 @@ extern const char* const kNoDefaultPrinter;
 // scheduler or no queue gives an empty list.
 std::vector<std::string> InstalledPrinters();
 
-// The default printer: the user's (lpoptions, PRINTER or LPDEST) or else the server's.
-// Without one, PrinterError with kNoDefaultPrinter.
+// The default printer: the user's (lpoptions, PRINTER or LPDEST), else the server's,
+// else the first of InstalledPrinters(). Windows makes a printer the default as soon as
+// one is installed, CUPS need not: so only without any queue is there none, and then
+// PrinterError with kNoDefaultPrinter.
 std::string DefaultPrinterName();
 
-// Vertical resolution in dots per inch of the default printer (LOGPIXELSY). A raw queue
+// Vertical resolution in dots per inch of that default printer (LOGPIXELSY). A raw queue
 // has no driver to tell it: it is the queue's printer-resolution default, set with
 //   lpadmin -p NAME -o printer-resolution-default=203dpi
 // (or the user's option: lpoptions -p NAME -o printer-resolution=203dpi), and 300 when
 // there is none. For "XxYdpi" the second number counts; dpcm values are converted.
-// Without a default printer, PrinterError with kNoDefaultPrinter.
+// Without any queue, PrinterError with kNoDefaultPrinter.
 int DefaultPrinterResolutionY();
 
 // The same for a named queue; PrinterError when there is no such queue.

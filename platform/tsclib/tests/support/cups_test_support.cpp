@@ -8,11 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cups/cups.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -112,9 +113,9 @@ fs::path MakeTempFolder(const char* stem) {
 }
 
 // A scheduler this process started because no fixture gave one; stopped at exit.
-struct OwnScheduler {
+struct StartedScheduler {
   fs::path folder;
-  ~OwnScheduler() {
+  ~StartedScheduler() {
     if (!folder.empty()) {
       try {
         StopPrivateCups(folder);
@@ -141,7 +142,7 @@ struct Connection {
   std::optional<std::string> server;
   std::string whyNot;
   std::string error;
-  OwnScheduler own;
+  StartedScheduler own;
   PrivateHome home;
 };
 
@@ -247,19 +248,35 @@ void SetOption(const std::string& name, const std::string& option) {
   Lpadmin({"-p", name, "-o", option});
 }
 
-void ClearDefault() {
-  if (!CupsServer()) {
-    return;
+OwnScheduler::OwnScheduler() {
+  const std::optional<std::string> shared = CupsServer();
+  if (!shared) {
+    throw std::runtime_error("no CUPS scheduler here to start one of the test's own");
   }
-  RunResult r = Run({"lpstat", "-d"});
-  const std::string prefix = "system default destination: ";
-  std::istringstream lines(r.output);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind(prefix, 0) == 0) {
-      DeleteQueue(line.substr(prefix.size()));
-    }
+  shared_ = *shared;
+  folder_ = MakeTempFolder("cups-own");
+  std::string server;
+  try {
+    server = StartPrivateCups(folder_);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+    throw;
   }
+  // The tools read the variable; libcups read it once and takes the new server here.
+  setenv("CUPS_SERVER", server.c_str(), 1);
+  cupsSetServer(server.c_str());
+}
+
+OwnScheduler::~OwnScheduler() {
+  setenv("CUPS_SERVER", shared_.c_str(), 1);
+  cupsSetServer(shared_.c_str());
+  try {
+    StopPrivateCups(folder_);
+  } catch (...) {
+  }
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
 }
 
 RawQueue::RawQueue(std::string_view stem, int port) : name_(UniqueQueueName(stem)) {

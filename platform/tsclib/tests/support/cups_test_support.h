@@ -45,9 +45,24 @@ void DeleteQueue(const std::string& name);
 void SetDefault(const std::string& name);
 // One server-side option, e.g. "printer-resolution-default=203dpi" (lpadmin -o).
 void SetOption(const std::string& name, const std::string& option);
-// Leaves the server without a default printer: CUPS cannot unset it, so the queue that
-// is the default is deleted.
-void ClearDefault();
+
+// A scheduler of the test's own, started empty, for what the shared one cannot show
+// because other test programs add queues to it at any time: no queue at all, or a list
+// that holds only the test's queues. While it lives, libcups in the thread that made it
+// and the lpadmin and lpstat runs of the helpers here use it; afterwards the shared one
+// again. Make it after CupsServer() found a scheduler (CUPS_TEST_REQUIRE_SERVER), and
+// let queues made on it end before it. Errors are std::runtime_error.
+class OwnScheduler {
+ public:
+  OwnScheduler();
+  ~OwnScheduler();
+  OwnScheduler(const OwnScheduler&) = delete;
+  OwnScheduler& operator=(const OwnScheduler&) = delete;
+
+ private:
+  std::filesystem::path folder_;
+  std::string shared_;
+};
 
 // A raw queue for the length of a test, deleted at the end.
 class RawQueue {

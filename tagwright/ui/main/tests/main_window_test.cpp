@@ -463,6 +463,26 @@ TEST_F(MainWindow, TestPrintSendsTwoSampleLabelsOnOneRowOfThree) {
   EXPECT_EQ(Count(*job, "BITMAP "), 4u);
 }
 
+TEST_F(MainWindow, TestPrintGoesToTheChosenPrinterNotTheDefaultOne) {
+  cups_test::OneJobListener defaultPrinter;
+  cups_test::RawQueue defaultQueue("TwUsersDefault", defaultPrinter.Port());
+  setenv("PRINTER", defaultQueue.Name().c_str(), 1);
+  NewPage(form_);
+  TMyPage* page = form_->CurrentPage();
+  ASSERT_NE(page, nullptr);
+  Drop(page, "ImgCode", {60, 60});
+  ChoosePrinter(form_);
+  ASSERT_NE(form_->CbPrintChose->currentText().toStdString(), defaultQueue.Name());
+
+  form_->N5->trigger();
+  EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
+  const std::optional<std::string> job = printer_->Wait();
+  ASSERT_TRUE(job) << "no job reached the chosen printer";
+  EXPECT_EQ(job->rfind("SIZE ", 0), 0u) << job->substr(0, 60);
+  EXPECT_FALSE(defaultPrinter.Connected()) << "the default printer got a job";
+  setenv("PRINTER", queue_->Name().c_str(), 1);
+}
+
 TEST_F(MainWindow, TestPrintNeedsAChosenPrinterAndAPage) {
   std::vector<std::string> calls;
   platform::tsclib::SetCallRecorder([&](const std::string& c) { calls.push_back(c); });
