@@ -192,11 +192,13 @@ void TMyPage::LoadViews(const TLabelRec& rec) {
       view->ViewName = r.Name;
       view->setGeometry(left, top, width, height);
       view->show();
-      if (auto* pic = dynamic_cast<TPicView*>(view)) {
+      // A picture record without a file name names no picture: the view stays empty,
+      // as for any name without a picture extension.
+      if (auto* pic = dynamic_cast<TPicView*>(view); pic != nullptr && !r.PicFile.empty()) {
         // Only a plain file name: a template cannot make the page read outside the
         // folder it was extracted into.
         const fs::path file(r.PicFile);
-        if (file.empty() || file.has_parent_path() || file == "." || file == ".." ||
+        if (file.has_parent_path() || file == "." || file == ".." ||
             r.PicFile.find('\\') != std::string::npos) {
           throw std::runtime_error("图片项目 " + r.Name + " 的图片文件名“" + r.PicFile +
                                    "”无效");

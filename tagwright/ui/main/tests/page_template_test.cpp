@@ -323,6 +323,33 @@ TEST_F(PageTemplate, LoadingRoundsMillimetresToPixelsAndSkipsUnknownRecords) {
   EXPECT_EQ(loaded->Views()[3]->ViewName, "Cod4-");
 }
 
+TEST_F(PageTemplate, APictureRecordWithoutAPictureFileGivesAnEmptyViewAndTheLoadGoesOn) {
+  fs::create_directories(PrintLabelFolder());
+  for (const char* name : {"", "Pic2-"}) {
+    SCOPED_TRACE(std::string("PicFile \"") + name + "\"");
+    TViewRec pic = Item("TPicView", "Pic2-", 2, 3, 8, 10);
+    pic.PicFile = name;
+    TLabelRec rec = page_->LabelRec;
+    rec.ViewRec = {Item("TCodeView", "Cod1-", 1, 1, 10, 5), pic,
+                   Item("TTextView", "Txt3-", 10, 1, 20, 15),
+                   Item("TLineImage", "", 1, 1, 30, 1)};
+    rec.ControlCount = 4;
+    auto* loaded = new TMyPage(host_.get());
+    loaded->LoadViews(rec);
+    const std::vector<TViewBas*> views = loaded->Views();
+    ASSERT_EQ(views.size(), 3u);
+    EXPECT_EQ(views[0]->ViewName, "Cod1-");
+    auto* p = dynamic_cast<TPicView*>(views[1]);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->ViewName, "Pic2-");
+    EXPECT_EQ(p->geometry(), QRect(24, 16, 40, 64));
+    EXPECT_TRUE(p->PicBmp.isNull());
+    EXPECT_EQ(views[2]->ViewName, "Txt3-");
+    EXPECT_EQ(loaded->Lines.size(), 1u);
+    delete loaded;
+  }
+}
+
 TEST_F(PageTemplate, AnErrorEndsTheLoadAndKeepsWhatWasBuilt) {
   fs::create_directories(PrintLabelFolder());
   fs::create_directories(prog_ / "secret");
