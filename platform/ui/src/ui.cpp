@@ -1,6 +1,9 @@
 #include "platform/ui.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include <exception>
 #include <iostream>
@@ -83,7 +86,17 @@ Answer MessageBox(QWidget* owner, std::string_view title, std::string_view text,
   return ClosedAnswer(buttons);
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  // Without a catalogue for the locale (English, C, or the package not installed) Qt
+  // keeps its built-in English texts.
+  auto* qtTexts = new QTranslator(this);
+  if (qtTexts->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(qtTexts);
+  } else {
+    delete qtTexts;
+  }
+}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {

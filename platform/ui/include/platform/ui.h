@@ -42,7 +42,10 @@ void SendMessageBoxesToStandardError();
 
 // The application object of both programs: an exception that leaves an event handler
 // ends that user action or timer tick, its text is shown in an error box, and the
-// program goes on with its next event.
+// program goes on with its next event. Qt's own texts (the standard buttons of message
+// boxes, file dialogs, Qt's error texts) follow the user's language, as the system's
+// dialogs do on Windows: Qt's translations for the user's locale are loaded at its
+// creation, when installed. The programs' own texts are never translated.
 class Application : public QApplication {
  public:
   Application(int& argc, char** argv);
