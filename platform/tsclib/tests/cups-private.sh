@@ -55,10 +55,10 @@ pid_alive_cupsd() {
     [ "$(cat "/proc/$pid/comm" 2>/dev/null || true)" = "cupsd" ]
 }
 
-# lpstat -r exits 0 either way; only its text tells.
+# lpstat -r exits 0 either way; only its text tells, in English whatever the locale.
 answers() {
   local server="$1"
-  [ "$(CUPS_SERVER="$server" HOME="$dir/home" lpstat -r 2>/dev/null)" = "scheduler is running" ]
+  [ "$(LC_ALL=C CUPS_SERVER="$server" HOME="$dir/home" lpstat -r 2>/dev/null)" = "scheduler is running" ]
 }
 
 port_in_use() {
