@@ -256,12 +256,19 @@ bool TMyZip::InflatePackage(std::istream& package, std::uintmax_t packageSize,
                         ZlibError(zs, rc));
   };
 
-  payload.assign(static_cast<size_t>(s), '\0');
-  zs.next_out = reinterpret_cast<Bytef*>(payload.data());
-  zs.avail_out = static_cast<uInt>(payload.size());
-  while (zs.avail_out > 0) {
-    if (!step()) return false;
-    if (rc == Z_STREAM_END) return zs.avail_out == 0;
+  // The payload grows as the data comes, up to S bytes: a size that the stream does not
+  // bear out costs no memory, and no byte is filled before it is written.
+  const auto size = static_cast<size_t>(s);
+  payload.clear();
+  char out[kChunk];
+  while (payload.size() < size) {
+    zs.next_out = reinterpret_cast<Bytef*>(out);
+    zs.avail_out = static_cast<uInt>(std::min(sizeof out, size - payload.size()));
+    const uInt room = zs.avail_out;
+    const bool more = step();
+    payload.append(out, room - zs.avail_out);
+    if (!more) return false;
+    if (rc == Z_STREAM_END) return payload.size() == size;
   }
   // S bytes are there; the stream must end here, checksum included. A stream that goes
   // on holds another payload than its size says.

@@ -1,5 +1,6 @@
 #include "tagwright/my_zip.h"
 
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -289,6 +290,42 @@ TEST_F(Package, RefusedPackagesAreLoggedAndWriteNothing) {
   Put(Pkg(), good);
   EXPECT_FALSE(TMyZip().ExtractPackage(Pkg(), Out(), "WDX"));
   EXPECT_EQ(Get(prog_ / kExtractListFile), list);
+}
+
+TEST_F(Package, ADeclaredSizeCostsOnlyWhatTheStreamBearsOut) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer holds more address space than the limit leaves";
+#else
+  // 2.2 MB stored without compression: compressed data enough for a declared size of
+  // 2^31-1 bytes to pass the ratio check, in a stream that ends after 2.2 MB.
+  const std::string data(2'200'000, 'x');
+  uLongf n = compressBound(data.size());
+  std::string stream(n, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(stream.data()), &n, reinterpret_cast<const Bytef*>(data.data()),
+                      data.size(), Z_NO_COMPRESSION),
+            Z_OK);
+  stream.resize(n);
+  Put(Pkg(), stream + Le32(0x7FFFFFFF));
+  fs::create_directory(Out());
+
+  // Refused, in a process that cannot have more than 256 MiB of address space.
+  EXPECT_EXIT(
+      {
+        rlimit limit;
+        limit.rlim_cur = limit.rlim_max = rlim_t{256} << 20;
+        if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(3);
+        bool extracted = true;
+        try {
+          extracted = TMyZip().ExtractPackage(Pkg(), Out(), kPackagePassword);
+        } catch (...) {
+          std::_Exit(2);
+        }
+        std::_Exit(extracted ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"文件不完整或错误的数据包 " + Pkg().string()});
+  EXPECT_TRUE(fs::is_empty(Out()));
+#endif
 }
 
 TEST_F(Package, BrokenPackagesRaiseAndLogNothing) {
