@@ -85,25 +85,27 @@ bool TDs::OpenDataChange() {
   return true;
 }
 
+// Any error, not only the database's (memory, say), gives false with AqLs closed: no
+// exception leaves these two for the tick or a dialog to meet.
 bool TDs::OpenSql(std::string_view sql) {
-  AqLs.Close();
-  AqLs.SetSql(std::string(sql));
   try {
+    AqLs.Close();
+    AqLs.SetSql(std::string(sql));
     AqLs.Open();
     return true;
-  } catch (const platform::db::DbError&) {
+  } catch (...) {
     AqLs.Close();
     return false;
   }
 }
 
 bool TDs::ExecSql(std::string_view sql) {
-  AqLs.Close();
-  AqLs.SetSql(std::string(sql));
   try {
+    AqLs.Close();
+    AqLs.SetSql(std::string(sql));
     AqLs.ExecSql();
     return true;
-  } catch (const platform::db::DbError&) {
+  } catch (...) {
     AqLs.Close();
     return false;
   }

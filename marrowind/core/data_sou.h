@@ -51,7 +51,7 @@ class TDs {
   // A new journal snapshot in AqDataChange; true when it has rows (SyncBusy is set
   // then). False without a query when HaveGroup is false. Throws DbError.
   bool OpenDataChange();
-  // Open / execute a text on AqLs; false on an SQL error, AqLs closed then.
+  // Open / execute a text on AqLs; false on any error, AqLs closed then.
   bool OpenSql(std::string_view sql);
   bool ExecSql(std::string_view sql);
 };

@@ -13,6 +13,8 @@
 #include "sync_support.h"
 
 using namespace marrowind;
+using marrowind::test::DocumentChangeIds;
+using marrowind::test::ReadFile;
 using marrowind::test::RefusingPort;
 using marrowind::test::SilentListener;
 using marrowind::test::SyncTest;
@@ -267,4 +269,36 @@ TEST_F(ClusterLogin, TickWhileTheWorkerOwnsTheSnapshotOnlyLogsIn) {
   EXPECT_EQ(batches[1].query(), "GroupID=S01&DynNum=2&");  // the newer number, read at the post
   EXPECT_EQ(JournalIds().size(), 1u);  // only the row added after the snapshot
   EXPECT_FALSE(SyncBusy);
+}
+
+TEST_F(ClusterLogin, ARequestThatCannotBeBuiltIsNotMade) {
+  // A center that says "OK" on every path: a request sent anywhere but where it was
+  // built for would have its batch acknowledged and the rows deleted undelivered.
+  center().set_fallback([](const RecordedRequest&) { return Reply{.body = "\"OK\""}; });
+  const std::vector<std::int64_t> ids = Journal({"B", "B", "P"});
+  TGroupThread worker(ds());
+  const std::string huge(9'000'000, '7');  // longer than any request target libcurl takes
+
+  // A check code that does not fit the login address: a failed login.
+  StoreSettings(center().base_url(), "S01", huge);
+  DynNum.Set("stale");
+  EXPECT_NO_THROW(TSerTimer(ds(), &worker));
+  EXPECT_EQ(DynNum.Get(), "");
+  EXPECT_EQ(center().request_count(), 0u);
+  EXPECT_FALSE(ds().AqDataChange.Active());
+  EXPECT_TRUE(worker.Suspended());
+
+  // A number that does not fit the batch address: the post's failure road.
+  StoreSettings(center().base_url(), "S01", "pw");
+  center().set_handler("Api/GroupLogin", [&](const RecordedRequest&) { return Reply{.body = "\"OK" + huge + "\""}; });
+  EXPECT_NO_THROW(TSerTimer(ds(), &worker));
+  ASSERT_TRUE(worker.WaitSuspended(10s));
+  EXPECT_EQ(DynNum.Get(), huge);
+  ASSERT_EQ(center().request_count(), 1u);
+  EXPECT_EQ(center().requests()[0].path(), "/Api/GroupLogin");
+  EXPECT_EQ(JournalIds(), ids);
+  EXPECT_FALSE(SyncBusy);
+  const std::optional<std::string> saved = ReadFile(FailedXml());
+  ASSERT_TRUE(saved) << "no LS2.xml";
+  EXPECT_EQ(DocumentChangeIds(*saved), std::vector<std::int64_t>(ids.begin(), ids.begin() + 2));
 }

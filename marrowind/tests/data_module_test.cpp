@@ -1,5 +1,7 @@
 #include <codemill.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -222,6 +224,43 @@ TEST_F(DataModule, OpenSqlAndExecSqlSwallowSqlErrors) {
   }
   EXPECT_TRUE(ds.ExecSql("Update SystemRul Set Content='30' where SystemCode=3"));
   EXPECT_TRUE(ds.ExecSql("Update SystemRul Set Content='x' where SystemCode=99"));  // no row is no error
+}
+
+TEST_F(DataModule, OpenSqlAndExecSqlGiveFalseForErrorsOtherThanTheDatabases) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer holds more address space than the limit leaves";
+#else
+  LibrarySetup lib;
+  TDs ds;
+  ds.DataModuleCreate();
+  ASSERT_TRUE(ds.AqLs.Active());  // the journal probe's rows
+  // Out of memory, in a process left 64 MiB of address space: a text that cannot be
+  // copied, a result that cannot be held. No exception may leave either operation, and
+  // the module works on once the memory is back.
+  EXPECT_EXIT(
+      {
+        const std::string text = "select 1 -- " + std::string(size_t{128} << 20, 'x');
+        const std::string rows =
+            "with recursive n(i) as (select 1 union all select i + 1 from n where i < 10000000) "
+            "select i, printf('%0200d', i) as filler from n";
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (rlim_t{64} << 20);
+        if (pages <= 0 || setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(3);
+        int failures = 0;
+        try {
+          failures += ds.OpenSql(text) || ds.AqLs.Active();
+          failures += ds.ExecSql(text) || ds.AqLs.Active();
+          failures += ds.OpenSql(rows) || ds.AqLs.Active();
+          failures += !ds.OpenSql("select 1 as One") || ds.AqLs.RecordCount() != 1;
+        } catch (...) {
+          std::_Exit(2);
+        }
+        std::_Exit(failures);
+      },
+      ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 // The data module on the ODBC backend, through SQLite's ODBC driver on the fixture.

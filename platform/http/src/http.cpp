@@ -175,34 +175,50 @@ Result perform(const Request& request) {
     transfer.max_reply_bytes = request.max_reply_bytes;
     char error[CURL_ERROR_SIZE] = {};
 
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_URL, url->origin.c_str());
-    curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, url->target.c_str());
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
-                     request.version == Version::Http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    // libcurl keeps its default for an option it refuses (a request target over
+    // 8,000,000 bytes, say) and would send the request all the same, to "/" then:
+    // a request that cannot be made as built is not made.
+    CURLcode set_rc = CURLE_OK;
+    const char* refused = nullptr;
+    auto check = [&](CURLcode rc, const char* option) {
+        if (rc != CURLE_OK && !refused) {
+            set_rc = rc;
+            refused = option;
+        }
+    };
+    check(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error), "ERRORBUFFER");
+    check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L), "NOSIGNAL");
+    check(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"), "PROTOCOLS_STR");
+    check(curl_easy_setopt(h, CURLOPT_URL, url->origin.c_str()), "URL");
+    check(curl_easy_setopt(h, CURLOPT_REQUEST_TARGET, url->target.c_str()), "REQUEST_TARGET");
+    check(curl_easy_setopt(h, CURLOPT_PROXY, ""), "PROXY");
+    check(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L), "FOLLOWLOCATION");
+    check(curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L), "FORBID_REUSE");
+    check(curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
+                           request.version == Version::Http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1),
+          "HTTP_VERSION");
+    check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()), "HTTPHEADER");
     // curl reads 0 as "no limit"; every request here has one.
     auto limit = [](std::chrono::milliseconds ms) { return std::max<long>(1, static_cast<long>(ms.count())); };
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, limit(request.connect_timeout));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, limit(request.total_timeout));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, on_connected);
-    curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer);
+    check(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, limit(request.connect_timeout)), "CONNECTTIMEOUT_MS");
+    check(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, limit(request.total_timeout)), "TIMEOUT_MS");
+    check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body), "WRITEFUNCTION");
+    check(curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer), "WRITEDATA");
+    check(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header), "HEADERFUNCTION");
+    check(curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer), "HEADERDATA");
+    check(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, on_connected), "PREREQFUNCTION");
+    check(curl_easy_setopt(h, CURLOPT_PREREQDATA, &transfer), "PREREQDATA");
     if (request.method == Method::Post) {
-        curl_easy_setopt(h, CURLOPT_POST, 1L);
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+        check(curl_easy_setopt(h, CURLOPT_POST, 1L), "POST");
+        check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size())),
+              "POSTFIELDSIZE_LARGE");
+        check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()), "POSTFIELDS");
     } else {
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        check(curl_easy_setopt(h, CURLOPT_HTTPGET, 1L), "HTTPGET");
     }
+    if (refused)
+        return failure(Outcome::OtherError,
+                       std::string("Cannot build the request (") + refused + "): " + curl_easy_strerror(set_rc));
 
     if (curl_multi_add_handle(multi.get(), h) != CURLM_OK)
         return failure(Outcome::OtherError, "Cannot start the HTTP request");

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace platform::profile {
@@ -193,22 +194,7 @@ void IniFile::Flush() {
     data += l.text;
     data += l.eol;
   }
-  std::filesystem::path tmp = path_;
-  tmp += ".tmp~";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      throw ProfileError("cannot write the profile file " + path_.string());
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path_, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
+  if (platform::files::ReplaceFile(path_, data, ".tmp~")) {
     throw ProfileError("cannot write the profile file " + path_.string());
   }
   dirty_ = false;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <system_error>
 
+#include "platform/files.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "tagwright/gdata.h"
@@ -52,11 +54,12 @@ std::string ReadWholeFile(const fs::path& path) {
   return data;
 }
 
+// Always a new file: whatever stood at the name (a hard link, a read-only file the
+// folder's clearing kept) is replaced, never written through.
 void WriteWholeFile(const fs::path& path, std::string_view data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-  out.close();
-  if (!out) throw EPackageError("无法写入文件 " + path.string());
+  if (const std::error_code ec = platform::files::WriteNewFile(path, data)) {
+    throw EPackageError("无法写入文件 " + path.string() + "：" + ec.message());
+  }
 }
 
 // The order in which the Windows file system lists a folder: by name without regard to
@@ -202,19 +205,12 @@ void TMyZip::BuildPackage(const fs::path& folder, const fs::path& packageFile,
 
   // Written beside the target and renamed over it when whole: a failure never leaves a
   // half package under the target's name.
-  fs::path tmp = packageFile;
-  tmp += ".part~";
-  try {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) throw EPackageError("无法创建文件 " + packageFile.string());
-    DeflateToFile(payload, out, 3);
-    out.close();
-    if (!out) throw EPackageError("无法写入文件 " + packageFile.string());
-    fs::rename(tmp, packageFile, ec);
-    if (ec) throw EPackageError("无法写入文件 " + packageFile.string() + "：" + ec.message());
-  } catch (...) {
-    fs::remove(tmp, ec);
-    throw;
+  std::ostringstream package;
+  DeflateToFile(payload, package, 3);
+  payload.clear();
+  payload.shrink_to_fit();
+  if (const std::error_code failed = platform::files::ReplaceFile(packageFile, package.view(), ".part~")) {
+    throw EPackageError("无法写入文件 " + packageFile.string() + "：" + failed.message());
   }
 }
 
@@ -260,12 +256,19 @@ bool TMyZip::InflatePackage(std::istream& package, std::uintmax_t packageSize,
                         ZlibError(zs, rc));
   };
 
-  payload.assign(static_cast<size_t>(s), '\0');
-  zs.next_out = reinterpret_cast<Bytef*>(payload.data());
-  zs.avail_out = static_cast<uInt>(payload.size());
-  while (zs.avail_out > 0) {
-    if (!step()) return false;
-    if (rc == Z_STREAM_END) return zs.avail_out == 0;
+  // The payload grows as the data comes, up to S bytes: a size that the stream does not
+  // bear out costs no memory, and no byte is filled before it is written.
+  const auto size = static_cast<size_t>(s);
+  payload.clear();
+  char out[kChunk];
+  while (payload.size() < size) {
+    zs.next_out = reinterpret_cast<Bytef*>(out);
+    zs.avail_out = static_cast<uInt>(std::min(sizeof out, size - payload.size()));
+    const uInt room = zs.avail_out;
+    const bool more = step();
+    payload.append(out, room - zs.avail_out);
+    if (!more) return false;
+    if (rc == Z_STREAM_END) return payload.size() == size;
   }
   // S bytes are there; the stream must end here, checksum included. A stream that goes
   // on holds another payload than its size says.
@@ -356,10 +359,7 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
     pos += static_cast<size_t>(size);
   }
   for (const Entry& e : entries) {
-    const fs::path target = Folder / e.name;
-    // A link of that name is replaced, never followed out of the folder.
-    if (fs::is_symlink(fs::symlink_status(target, ec))) fs::remove(target, ec);
-    WriteWholeFile(target, std::string_view(payload).substr(e.offset, e.size));
+    WriteWholeFile(Folder / e.name, std::string_view(payload).substr(e.offset, e.size));
   }
   List.reset();
   fs::remove(listPath, ec);

@@ -1,5 +1,6 @@
 #include "tagwright/my_zip.h"
 
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -128,8 +129,15 @@ TEST_F(Package, LayoutAndSizes) {
   const std::string label = Bytes(1234, 1), picture = Bytes(5000, 2);
   Put(dir / "Label", label);
   Put(dir / "图片.Bmp", picture);
+  // Links to a file elsewhere at the names the build writes lead nowhere.
+  const fs::path outside = root_ / "outside";
+  Put(outside, "untouched");
+  for (const fs::path& name : {prog_ / kPackListFile, root_ / "t.Lab.part~", Pkg()}) {
+    fs::create_hard_link(outside, name);
+  }
 
   TMyZip().BuildPackage(dir, Pkg(), kPackagePassword);
+  EXPECT_EQ(Get(outside), "untouched");
 
   const std::string pkg = Get(Pkg());
   ASSERT_GT(pkg.size(), 4u);
@@ -196,25 +204,36 @@ TEST_F(Package, ExtractsWhatWasPacked) {
 
 TEST_F(Package, ExtractionFollowsTheList) {
   // An empty file takes no bytes, a section without a name is passed over, keys are
-  // found in any case, and a link in the folder is replaced rather than written through.
+  // found in any case, and whatever stands at a name the extraction writes (a symbolic
+  // or hard link to a file elsewhere, a read-only file) is replaced, never written
+  // through.
   const std::string list =
-      "[List]\nPassWord=wdx\nFileCount=4\n"
+      "[List]\nPassWord=wdx\nFileCount=5\n"
       "[1]\nFileName=zero\nFileSize=0\n"
       "[2]\nFileSize=99\n"
       "[3]\nFileName=\xCC\xF5\xC2\xEB.txt\nFileSize=3\n"
-      "[4]\nfilesize=3\nFILENAME=b\n";
-  Put(Pkg(), PackageOf(PayloadOf("AAABBB", list)));
+      "[4]\nfilesize=3\nFILENAME=b\n"
+      "[5]\nFileName=c\nFileSize=2\n";
+  Put(Pkg(), PackageOf(PayloadOf("AAABBBCC", list)));
   fs::create_directory(Out());
-  Put(root_ / "outside", "untouched");
-  fs::create_symlink(root_ / "outside", Out() / "b");
+  const fs::path outside = root_ / "outside";
+  Put(outside, "untouched");
+  fs::create_symlink(outside, Out() / "b");
+  fs::create_hard_link(outside, Out() / "条码.txt");
+  fs::create_hard_link(outside, prog_ / kPayloadFile);
+  fs::create_hard_link(outside, prog_ / kExtractListFile);
+  Put(Out() / "c", "read-only");
+  fs::permissions(Out() / "c", fs::perms::owner_read);
 
   ASSERT_TRUE(TMyZip().ExtractPackage(Pkg(), Out(), "wdx"));
   EXPECT_EQ(Get(Out() / "zero"), "");
   EXPECT_TRUE(fs::exists(Out() / "zero"));
   EXPECT_EQ(Get(Out() / "条码.txt"), "AAA");
   EXPECT_EQ(Get(Out() / "b"), "BBB");
+  EXPECT_EQ(Get(Out() / "c"), "CC");
   EXPECT_FALSE(fs::is_symlink(Out() / "b"));
-  EXPECT_EQ(Get(root_ / "outside"), "untouched");
+  EXPECT_EQ(Get(outside), "untouched");
+  EXPECT_EQ(fs::hard_link_count(outside), 1u);
 }
 
 TEST_F(Package, RefusedPackagesAreLoggedAndWriteNothing) {
@@ -271,6 +290,42 @@ TEST_F(Package, RefusedPackagesAreLoggedAndWriteNothing) {
   Put(Pkg(), good);
   EXPECT_FALSE(TMyZip().ExtractPackage(Pkg(), Out(), "WDX"));
   EXPECT_EQ(Get(prog_ / kExtractListFile), list);
+}
+
+TEST_F(Package, ADeclaredSizeCostsOnlyWhatTheStreamBearsOut) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer holds more address space than the limit leaves";
+#else
+  // 2.2 MB stored without compression: compressed data enough for a declared size of
+  // 2^31-1 bytes to pass the ratio check, in a stream that ends after 2.2 MB.
+  const std::string data(2'200'000, 'x');
+  uLongf n = compressBound(data.size());
+  std::string stream(n, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(stream.data()), &n, reinterpret_cast<const Bytef*>(data.data()),
+                      data.size(), Z_NO_COMPRESSION),
+            Z_OK);
+  stream.resize(n);
+  Put(Pkg(), stream + Le32(0x7FFFFFFF));
+  fs::create_directory(Out());
+
+  // Refused, in a process that cannot have more than 256 MiB of address space.
+  EXPECT_EXIT(
+      {
+        rlimit limit;
+        limit.rlim_cur = limit.rlim_max = rlim_t{256} << 20;
+        if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(3);
+        bool extracted = true;
+        try {
+          extracted = TMyZip().ExtractPackage(Pkg(), Out(), kPackagePassword);
+        } catch (...) {
+          std::_Exit(2);
+        }
+        std::_Exit(extracted ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"文件不完整或错误的数据包 " + Pkg().string()});
+  EXPECT_TRUE(fs::is_empty(Out()));
+#endif
 }
 
 TEST_F(Package, BrokenPackagesRaiseAndLogNothing) {

@@ -1,5 +1,7 @@
 // The label page and template files: the page's views and lines saved as item records,
 // and rebuilt from the records of an opened template.
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
 #include <QPainter>
 #include <QString>
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "tagwright/label_control.h"
 #include "tagwright/label_print_rec.h"
@@ -84,7 +87,12 @@ void SavePicture(const TPicView& view, const fs::path& path) {
     QPainter painter(&bitmap);
     painter.drawImage(bitmap.rect(), view.PicBmp);
   }
-  if (bitmap.isNull() || !bitmap.save(QString::fromStdString(path.string()), "BMP")) {
+  // Encoded in memory and written as a new file: a hard link or a read-only file of that
+  // name that the folder's clearing kept is replaced, never written through.
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (bitmap.isNull() || !buffer.open(QIODevice::WriteOnly) || !bitmap.save(&buffer, "BMP") ||
+      platform::files::WriteNewFile(path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())))) {
     throw std::runtime_error("无法写入图片文件 " + path.string());
   }
 }

@@ -6,12 +6,14 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "main_fixture.h"
+#include "tagwright/lab_print_tsc.h"
 #include "tagwright/label_control.h"
 #include "tagwright/label_print_rec.h"
 #include "tagwright/my_zip.h"
@@ -249,6 +251,46 @@ TEST_F(PageTemplate, APackageThatCannotBeWrittenKeepsTheEarlierFile) {
   EXPECT_THROW(page_->SaveTemplate(file_), EPackageError);
   EXPECT_EQ(ReadAll(file_), earlier);
   EXPECT_EQ(page_->LabelRec, saved);
+}
+
+TEST_F(PageTemplate, SaveAndLoadNeverWriteThroughWhatStandsInTheWorkingFolders) {
+  // Left by someone else: hard links to a file elsewhere and read-only files, which the
+  // folders' clearing keeps, at the names the save and the load write.
+  const fs::path outside = root_ / "outside";
+  {
+    std::ofstream(outside, std::ios::binary) << "precious";
+  }
+  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(outside, readOnly);
+  const auto link = [&](const fs::path& name) { fs::create_hard_link(outside, name); };
+  const auto ownReadOnly = [&](const fs::path& name) {
+    std::ofstream(name, std::ios::binary) << "stale";
+    fs::permissions(name, readOnly);
+  };
+  fs::create_directories(LabelTempFolder());
+  fs::create_directories(PrintLabelFolder());
+  ownReadOnly(LabelTempFolder() / "Label");
+  link(LabelTempFolder() / "图.Bmp");
+  link(PrintLabelFolder() / "Label");
+  ownReadOnly(PrintLabelFolder() / "图.Bmp");
+  for (const char* name : {kPackListFile, kExtractListFile, kPayloadFile}) link(prog_ / name);
+
+  Code("Cod1-", {8, 8, 80, 40});
+  Picture("图", {100, 100, 60, 30}, Qt::green);
+  page_->SaveTemplate(file_);
+  TLabelRec rec;
+  TPrintLabelTsc().LoadTemplate(file_, rec);
+  auto* loaded = new TMyPage(host_.get());
+  loaded->LoadViews(rec);
+
+  EXPECT_EQ(ReadAll(outside), "precious");
+  EXPECT_EQ(rec, page_->LabelRec);
+  EXPECT_EQ(ReadLabelFile(LabelTempFolder() / "Label"), page_->LabelRec);
+  ASSERT_EQ(loaded->Views().size(), 2u);
+  auto* p = dynamic_cast<TPicView*>(loaded->Views()[1]);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->PicBmp.size(), QSize(60, 30));
+  EXPECT_EQ(p->PicBmp.pixelColor(0, 0), QColor(Qt::green));
 }
 
 TEST_F(PageTemplate, LoadingRoundsMillimetresToPixelsAndSkipsUnknownRecords) {
