@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
+#include <string>
 #include <system_error>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace marrowind {
@@ -83,29 +85,12 @@ std::string BuildXmlTable(db::Query& query) {
 }
 
 bool SaveFailedXml(std::string_view document) {
-  namespace fs = std::filesystem;
   static std::atomic<unsigned> serial{0};
   std::error_code ec;
-  fs::path target = fs::current_path(ec) / kFailedXmlName;
+  const std::filesystem::path target = std::filesystem::current_path(ec) / kFailedXmlName;
   if (ec) return false;
-  fs::path temp = target;
-  temp += ".tmp" + std::to_string(serial++);
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(document.data(), static_cast<std::streamsize>(document.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temp, ec);
-      return false;
-    }
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    return false;
-  }
-  return true;
+  // A new file renamed over the old copy: never written through a link left at either name.
+  return !platform::files::ReplaceFile(target, document, ".tmp" + std::to_string(serial++));
 }
 
 }  // namespace marrowind

@@ -1,5 +1,6 @@
 // The batch document's text forms and the failure copy.
 #include <cmath>
+#include <fstream>
 
 #include "marrowind/core/group_thread.h"
 #include "sync_support.h"
@@ -72,5 +73,24 @@ TEST(XmlTable, SaveFailedXmlReplacesTheCopyWhole) {
   std::filesystem::create_directory(folder.Path() / "LS2.xml" / "x");
   EXPECT_FALSE(SaveFailedXml(first));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
+  std::filesystem::current_path(old);
+}
+
+TEST(XmlTable, SaveFailedXmlNeverWritesThroughALink) {
+  TempFolder folder;
+  auto old = std::filesystem::current_path();
+  std::filesystem::current_path(folder.Path());
+  const auto outside = folder.Path() / "outside";
+  std::filesystem::create_directory(outside);
+  const auto victim = outside / "victim";
+  { std::ofstream(victim) << "untouched"; }
+  // Hard links at the copy's name and at the names its temporary takes.
+  std::filesystem::create_hard_link(victim, folder.Path() / "LS2.xml");
+  for (int i = 0; i < 4; ++i) {
+    std::filesystem::create_hard_link(victim, folder.Path() / ("LS2.xml.tmp" + std::to_string(i)));
+  }
+  EXPECT_TRUE(SaveFailedXml("<XmlTable></XmlTable>"));
+  EXPECT_EQ(ReadFile(folder.Path() / "LS2.xml"), "<XmlTable></XmlTable>");
+  EXPECT_EQ(ReadFile(victim), "untouched");
   std::filesystem::current_path(old);
 }
