@@ -84,9 +84,9 @@ std::vector<FloorText> FloorTexts(const std::vector<Label>& labels) {
   std::vector<FloorText> texts;
   for (const Label& l : labels) {
     const QString text = QString::fromStdString(l.textUtf8);
-    texts.push_back({text,
-                     std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).right() + 1),
-                     metrics.height()});
+    const int width =
+        std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).right() + 1);
+    texts.push_back({text, width, metrics.height()});
   }
   return texts;
 }
