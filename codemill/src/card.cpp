@@ -52,6 +52,8 @@ char CardCheckDigit(std::string_view body)
 {
     std::uint32_t sum =
         kSumOfFirstThree[Digit(body[0]) * 100 + Digit(body[1]) * 10 + Digit(body[2])];
+    // Each later step as SumStep, with both products of the digit and Sum - position
+    // formed while the sign of the difference is found (the same values modulo 2^32).
 #pragma GCC unroll 8
     for (std::uint32_t i = 4; i <= kCheckedLength; ++i) {
         const std::uint32_t b = Digit(body[i - 1]);
