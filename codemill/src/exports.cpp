@@ -1,11 +1,12 @@
 // The C boundary: null texts become empty, results live in per-thread storage of
-// each export, and nothing thrown inside ever reaches the caller.
+// each export, reused from call to call, and nothing thrown inside ever reaches the
+// caller.
 #include "codemill.h"
 #include "operations.h"
 
-#include <string>
+#include <cstring>
 #include <string_view>
-#include <utility>
+#include <vector>
 
 namespace {
 
@@ -13,12 +14,11 @@ constexpr const char* kEmpty = "";
 
 std::string_view View(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
-// Each export owns its slots, so a result stays valid until the same thread
-// calls the same export again.
-const char* Keep(std::string& slot, std::string value)
+// The first `limit` bytes of a text at most: an export that reads no further need not
+// look for the end of a long text.
+std::string_view Start(const char* text, std::size_t limit)
 {
-    slot = std::move(value);
-    return slot.c_str();
+    return text ? std::string_view(text, strnlen(text, limit)) : std::string_view();
 }
 
 }  // namespace
@@ -28,18 +28,21 @@ extern "C" {
 unsigned char CODEMILL_CALL CheckReadCadeId(const char* Id)
 {
     try {
-        return codemill::CardIdOk(View(Id)) ? 1 : 0;
+        // Fourteen bytes tell a card number's thirteen from a longer text.
+        return codemill::CardIdOk(Start(Id, 14)) ? 1 : 0;
     } catch (...) {
         return 0;
     }
 }
 
+// Each export owns its slots, so a result stays valid until the same thread calls the
+// same export again.
+
 const char* CODEMILL_CALL SetReadCadeId(const char* Prefix, int32_t Number)
 {
-    thread_local std::string result;
+    thread_local codemill::CardId result;
     try {
-        auto id = codemill::MakeCardId(View(Prefix), Number);
-        return id ? Keep(result, std::move(*id)) : kEmpty;
+        return codemill::MakeCardId(View(Prefix), Number, result) ? result.c_str() : kEmpty;
     } catch (...) {
         return kEmpty;
     }
@@ -47,9 +50,10 @@ const char* CODEMILL_CALL SetReadCadeId(const char* Prefix, int32_t Number)
 
 const char* CODEMILL_CALL GetPassword(const char* Text)
 {
-    thread_local std::string result;
+    thread_local codemill::ShortText<10> result;
     try {
-        return Keep(result, codemill::ScramblePassword(View(Text)));
+        codemill::ScramblePassword(Start(Text, 10), result);
+        return result.c_str();
     } catch (...) {
         return kEmpty;
     }
@@ -57,9 +61,14 @@ const char* CODEMILL_CALL GetPassword(const char* Text)
 
 const char* CODEMILL_CALL GETCODEMILL(const char* Text)
 {
-    thread_local std::string result;
+    // Grows only for a text longer than any before on this thread.
+    thread_local std::vector<char> result;
     try {
-        return Keep(result, codemill::InitialLetters(View(Text)));
+        const std::string_view text = View(Text);
+        if (text.empty()) return kEmpty;
+        if (result.size() <= text.size()) result.resize(text.size() + 1);
+        codemill::InitialLetters(text, result.data());
+        return result.data();
     } catch (...) {
         return kEmpty;
     }
@@ -67,16 +76,12 @@ const char* CODEMILL_CALL GETCODEMILL(const char* Text)
 
 unsigned char CODEMILL_CALL GetIsbn(const char* Isbn, const char** Isbn10, const char** Publisher)
 {
-    thread_local std::string isbn10;
-    thread_local std::string publisher;
+    thread_local codemill::IsbnParts result;
     try {
-        auto parts = codemill::ConvertIsbn(View(Isbn));
-        if (!parts) return 0;
+        if (!codemill::ConvertIsbn(View(Isbn), result)) return 0;
         // A caller without a place for one of the texts still gets the answer.
-        const char* isbn10Text = Keep(isbn10, std::move(parts->isbn10));
-        const char* publisherText = Keep(publisher, std::move(parts->publisher));
-        if (Isbn10) *Isbn10 = isbn10Text;
-        if (Publisher) *Publisher = publisherText;
+        if (Isbn10) *Isbn10 = result.isbn10.c_str();
+        if (Publisher) *Publisher = result.publisher.c_str();
         return 1;
     } catch (...) {
         return 0;

@@ -1,6 +1,9 @@
 #include "operations.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace codemill {
 
@@ -25,43 +28,99 @@ constexpr std::array<LetterRange, 23> kLetters{{
     {'Y', 0xD1B9, 0xD4D0}, {'Z', 0xD4D1, 0xD7F9},
 }};
 
-}  // namespace
+// What one step of the walk appends, in one load. A pair (a first byte of 0x80 or more,
+// at index first byte * 256 + second byte) gives its letter or, outside the letter
+// ranges, both its bytes with the second one upper-cased. A byte below 0x80, at its own
+// index (which no pair uses), gives its upper-case form. Letters and capitals are below
+// 0x80 and the first byte of a pair is not, so `first` tells whether the step appends
+// one byte or two.
+struct KeyBytes {
+    unsigned char first;
+    unsigned char second;
+};
 
-char LetterOf(unsigned value)
+constexpr unsigned char UpperByte(unsigned c)
 {
-    for (const LetterRange& range : kLetters) {
-        if (value >= range.first && value <= range.last) return range.letter;
-    }
-    return 0;
+    return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
 }
 
-std::string InitialLetters(std::string_view text)
+constexpr std::array<KeyBytes, 65536> kKeyBytes = [] {
+    std::array<KeyBytes, 65536> table{};
+    for (unsigned c = 0; c < 0x80; ++c) table[c] = {UpperByte(c), 0};
+    for (unsigned value = 0x8000; value <= 0xFFFF; ++value) {
+        table[value] = {static_cast<unsigned char>(value >> 8), UpperByte(value & 0xFF)};
+    }
+    for (const LetterRange& range : kLetters) {
+        for (unsigned value = range.first; value <= range.last; ++value) {
+            table[value] = {static_cast<unsigned char>(range.letter), 0};
+        }
+    }
+    return table;
+}();
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Eight bytes with "a" to "z" made capitals and every other byte as it was. On the low
+// seven bits of each byte, adding 0x1F sets the high bit from "a" (0x61) up and adding
+// 0x05 from "{" (0x7B) up, and no byte carries into the next.
+std::uint64_t UpperAscii(std::uint64_t eight)
 {
-    std::string key;
-    key.reserve(text.size());
+    const std::uint64_t low = eight & ~kHighBits;
+    const std::uint64_t fromA = low + 0x1F1F1F1F1F1F1F1Full;
+    const std::uint64_t pastZ = low + 0x0505050505050505ull;
+    return eight - ((fromA & ~pastZ & ~eight & kHighBits) >> 2);
+}
+
+// How many of the eight bytes, in text order, come before the first one of 0x80 or more.
+std::size_t BytesBeforeHigh(std::uint64_t eight)
+{
+    const std::uint64_t high = eight & kHighBits;
+    const int zeros = std::endian::native == std::endian::little ? std::countr_zero(high)
+                                                                 : std::countl_zero(high);
+    return static_cast<std::size_t>(zeros) / 8;
+}
+
+}  // namespace
+
+std::size_t InitialLetters(std::string_view text, char* key)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    auto* const start = reinterpret_cast<unsigned char*>(key);
+    unsigned char* out = start;
     std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
+    while (i < size) {
+        const unsigned lead = in[i];
         if (lead < 0x80) {
-            key += text[i];
-            ++i;
+            // A run of bytes below 0x80, up to eight at once: all eight are upper-cased
+            // and stored, and the walk moves on by those before the first high byte.
+            if (i + 8 <= size) {
+                std::uint64_t eight;
+                std::memcpy(&eight, in + i, 8);
+                const auto run = BytesBeforeHigh(eight);
+                eight = UpperAscii(eight);
+                std::memcpy(out, &eight, 8);
+                out += run;
+                i += run;
+            } else {
+                *out++ = kKeyBytes[lead].first;
+                ++i;
+            }
             continue;
         }
-        // A high byte always takes the next byte as its partner; a last high
-        // byte pairs with the terminating zero.
-        const bool last = i + 1 == text.size();
-        const auto trail = last ? 0u : static_cast<unsigned char>(text[i + 1]);
-        if (const char letter = LetterOf(lead * 256u + trail)) {
-            key += letter;
-        } else {
-            key += text.substr(i, last ? 1 : 2);
-        }
+        // A high byte always takes the next byte as its partner; a last high byte pairs
+        // with the terminating zero. Both bytes are stored and the key grows by one or
+        // two: it never outgrows the bytes walked, so there is room.
+        const KeyBytes bytes = kKeyBytes[lead << 8 | in[i + 1]];
+        out[0] = bytes.first;
+        out[1] = bytes.second;
+        out += bytes.first < 0x80 ? 1 : 2;
         i += 2;
     }
-    for (char& c : key) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-    }
-    return key;
+    // A last high byte that passed through brought its partner, the terminating zero.
+    if (out != start && out[-1] == 0) --out;
+    *out = 0;
+    return static_cast<std::size_t>(out - start);
 }
 
 }  // namespace codemill

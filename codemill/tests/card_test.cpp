@@ -136,6 +136,59 @@ TEST(CardAgreement, CheckerAcceptsOnlyWhatTheMakerGives)
     EXPECT_GT(accepted, 15000);
 }
 
+// The check digit as the running sum defines it, one position after another, in 32 bits
+// that wrap; a negative sum gives the magnitude of its remainder. Also tells whether the
+// sum wrapped and whether it ended negative.
+struct RunningSum {
+    char checkDigit;
+    bool wrapped;
+    bool negative;
+};
+
+RunningSum RunningSumOf(const std::string& body)
+{
+    std::uint32_t sum = 0;
+    bool wrapped = false;
+    for (std::uint32_t i = 1; i <= 11; ++i) {
+        const auto difference = static_cast<std::int32_t>(sum - i);
+        const std::uint32_t weight = difference < 0 ? 0u - static_cast<std::uint32_t>(difference)
+                                                    : static_cast<std::uint32_t>(difference);
+        const auto digit = static_cast<std::uint32_t>(body[i - 1] - '0');
+        const std::uint64_t exact = sum + static_cast<std::uint64_t>(digit) * weight;
+        sum += digit * weight;
+        wrapped = wrapped || exact != sum;
+    }
+    const std::int32_t remainder = static_cast<std::int32_t>(sum) % 10;
+    return {static_cast<char>('0' + (remainder < 0 ? -remainder : remainder)), wrapped,
+            static_cast<std::int32_t>(sum) < 0};
+}
+
+// Random bodies, many of them heavy in nines so that the sum wraps and ends negative,
+// checked and made with the digit of the running sum.
+TEST(CardAgreement, CheckDigitIsTheRunningSums)
+{
+    std::mt19937 random(3104);
+    std::uniform_int_distribution<int> digit(0, 9);
+    std::uniform_int_distribution<int> nines(0, 10);
+    int wrapped = 0;
+    int negative = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const int share = nines(random);
+        std::string body;
+        for (int k = 0; k < 11; ++k) {
+            body += digit(random) < share ? '9' : static_cast<char>('0' + digit(random));
+        }
+        const RunningSum sum = RunningSumOf(body);
+        const std::string id = "1" + body + sum.checkDigit;
+        ASSERT_EQ(CheckReadCadeId(id.c_str()), 1) << id;
+        ASSERT_STREQ(SetReadCadeId(body.substr(0, 4).c_str(), std::stoi(body.substr(4))), id.c_str());
+        wrapped += sum.wrapped ? 1 : 0;
+        negative += sum.negative ? 1 : 0;
+    }
+    EXPECT_GT(wrapped, 1000);
+    EXPECT_GT(negative, 1000);
+}
+
 // A non-digit anywhere in the body or check place is refused, and a prefix
 // with one gives no number.
 TEST(CardAgreement, NonDigitsAreRefusedByBoth)

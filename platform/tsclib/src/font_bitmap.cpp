@@ -9,12 +9,14 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <mutex>
 
 #include "platform/fonts.h"
 #include "platform/text.h"
 #include "platform/tsclib.h"
+#include "mono_row.h"
 
 namespace platform::tsclib::tspl {
 namespace {
@@ -89,25 +91,19 @@ std::optional<std::string> WindowsFont(int x, int y, int fontheight, int rotatio
     drawn = drawn.transformed(QTransform().rotate(rotation));
   }
 
-  const int widthInBytes = (drawn.width() + 7) / 8;
+  const int dots = drawn.width();
+  const int lines = drawn.height();
+  const std::size_t widthInBytes = static_cast<std::size_t>(dots + 7) / 8;
   std::string out = "BITMAP " + std::to_string(x) + "," + std::to_string(y) + "," +
-                    std::to_string(widthInBytes) + "," + std::to_string(drawn.height()) +
-                    ",1,";
+                    std::to_string(widthInBytes) + "," + std::to_string(lines) + ",1,";
   const std::size_t rowsAt = out.size();
-  // 1 bits leave the paper white, the unused bits at each row's end included.
-  out.append(static_cast<std::size_t>(widthInBytes) * static_cast<std::size_t>(drawn.height()),
-             '\xff');
-  for (int row = 0; row < drawn.height(); ++row) {
-    const auto* pixels = reinterpret_cast<const QRgb*>(drawn.constScanLine(row));
-    char* bits = out.data() + rowsAt + static_cast<std::size_t>(row) * widthInBytes;
-    for (int col = 0; col < drawn.width(); ++col) {
-      if (qGray(pixels[col]) < 128) {
-        bits[col / 8] = static_cast<char>(static_cast<unsigned char>(bits[col / 8]) &
-                                          ~(0x80u >> (col % 8)));
-      }
-    }
+  out.resize(rowsAt + widthInBytes * static_cast<std::size_t>(lines) + 2);
+  auto* bits = reinterpret_cast<unsigned char*>(out.data() + rowsAt);
+  for (int line = 0; line < lines; ++line, bits += widthInBytes) {
+    mono::PackMonoRow(reinterpret_cast<const QRgb*>(drawn.constScanLine(line)), dots, bits);
   }
-  out += "\r\n";
+  out[out.size() - 2] = '\r';
+  out[out.size() - 1] = '\n';
   return out;
 }
 

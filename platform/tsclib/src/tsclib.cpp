@@ -4,7 +4,6 @@
 
 #include <cups/cups.h>
 
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -111,10 +110,18 @@ State& TheState() {
   return *state;
 }
 
-// Call texts for the recorder.
-std::string Quoted(const char* s) { return "\"" + text::Cp936ToUtf8(Text(s)) + "\""; }
+// Call texts for the recorder: a string between double quotes, a number in decimal.
+void AppendArgument(std::string& call, const char* s) {
+  call += '"';
+  call += text::Cp936ToUtf8(Text(s));
+  call += '"';
+}
 
-void Record(const char* function, std::initializer_list<std::string> args) {
+void AppendArgument(std::string& call, int n) { call += std::to_string(n); }
+
+// Builds the call's text only when a recorder listens: printing calls no recorder.
+template <typename... Args>
+void Record(const char* function, const Args&... args) {
   State& state = TheState();
   std::shared_ptr<const CallRecorder> recorder;
   {
@@ -126,14 +133,8 @@ void Record(const char* function, std::initializer_list<std::string> args) {
   }
   std::string call = function;
   call += '(';
-  bool first = true;
-  for (const std::string& a : args) {
-    if (!first) {
-      call += ',';
-    }
-    call += a;
-    first = false;
-  }
+  [[maybe_unused]] const char* separator = "";
+  ((call += separator, AppendArgument(call, args), separator = ","), ...);
   call += ')';
   (*recorder)(call);
 }
@@ -175,7 +176,7 @@ int Guarded(F&& f) noexcept {
 
 int openport(const char* printer) noexcept {
   return Guarded([&] {
-    Record("openport", {Quoted(printer)});
+    Record("openport", printer);
     State& state = TheState();
     std::lock_guard<std::mutex> guard(state.lock);
     CloseLocked(state);
@@ -191,8 +192,7 @@ int openport(const char* printer) noexcept {
 int setup(const char* width, const char* height, const char* speed, const char* density,
           const char* sensor, const char* vertical, const char* offset) noexcept {
   return Guarded([&] {
-    Record("setup", {Quoted(width), Quoted(height), Quoted(speed), Quoted(density),
-                     Quoted(sensor), Quoted(vertical), Quoted(offset)});
+    Record("setup", width, height, speed, density, sensor, vertical, offset);
     return Send(tspl::Setup(Text(width), Text(height), Text(speed), Text(density),
                             Text(sensor), Text(vertical), Text(offset)));
   });
@@ -200,14 +200,14 @@ int setup(const char* width, const char* height, const char* speed, const char* 
 
 int clearbuffer() noexcept {
   return Guarded([&] {
-    Record("clearbuffer", {});
+    Record("clearbuffer");
     return Send(tspl::ClearBuffer());
   });
 }
 
 int sendcommand(const char* command) noexcept {
   return Guarded([&] {
-    Record("sendcommand", {Quoted(command)});
+    Record("sendcommand", command);
     return Send(tspl::SendCommand(Text(command)));
   });
 }
@@ -215,10 +215,8 @@ int sendcommand(const char* command) noexcept {
 int windowsfont(int x, int y, int fontheight, int rotation, int fontstyle,
                 int fontunderline, const char* szFaceName, const char* content) noexcept {
   return Guarded([&] {
-    Record("windowsfont",
-           {std::to_string(x), std::to_string(y), std::to_string(fontheight),
-            std::to_string(rotation), std::to_string(fontstyle), std::to_string(fontunderline),
-            Quoted(szFaceName), Quoted(content)});
+    Record("windowsfont", x, y, fontheight, rotation, fontstyle, fontunderline, szFaceName,
+           content);
     {
       // Drawing costs more than the rest together: skip it when nothing would be sent.
       State& state = TheState();
@@ -236,8 +234,7 @@ int barcode(const char* x, const char* y, const char* type, const char* height,
             const char* readable, const char* rotation, const char* narrow,
             const char* wide, const char* code) noexcept {
   return Guarded([&] {
-    Record("barcode", {Quoted(x), Quoted(y), Quoted(type), Quoted(height), Quoted(readable),
-                       Quoted(rotation), Quoted(narrow), Quoted(wide), Quoted(code)});
+    Record("barcode", x, y, type, height, readable, rotation, narrow, wide, code);
     return Send(tspl::Barcode(Text(x), Text(y), Text(type), Text(height), Text(readable),
                               Text(rotation), Text(narrow), Text(wide), Text(code)));
   });
@@ -245,14 +242,14 @@ int barcode(const char* x, const char* y, const char* type, const char* height,
 
 int printlabel(const char* sets, const char* copies) noexcept {
   return Guarded([&] {
-    Record("printlabel", {Quoted(sets), Quoted(copies)});
+    Record("printlabel", sets, copies);
     return Send(tspl::PrintLabel(Text(sets), Text(copies)));
   });
 }
 
 int closeport() noexcept {
   return Guarded([&] {
-    Record("closeport", {});
+    Record("closeport");
     State& state = TheState();
     std::lock_guard<std::mutex> guard(state.lock);
     return CloseLocked(state);
