@@ -1,7 +1,9 @@
 // Marrowind's start-up. One copy per user runs at a time. Started by the service
 // manager (the unit's account is this process's), it runs headless: data module,
 // worker and sync tick, no tray and no dialogs, its messages on standard error, until
-// the manager stops it. Otherwise it lives in the tray until "退出" is chosen.
+// the manager stops it; a database it cannot open ends it with status 1, so that the
+// manager starts it again later. Otherwise it lives in the tray until "退出" is chosen
+// or the desktop session ends.
 #include <QApplication>
 
 #include <chrono>
@@ -81,8 +83,16 @@ int Run(int argc, char** argv) {
   if (const auto delay = FirstTickDelay()) FmServerMain.SetFirstTickDelay(*delay);
   platform::ui::StopSignal stop([&FmServerMain](int) { FmServerMain.close(); });
   FmServerMain.Initialize(asService);
+  if (asService && !FmServerMain.Closed() && !Ds.AcData.Connected()) {
+    // Nothing would ever sync: the start-up message is on standard error; the service
+    // manager restarts the program after the unit's pause.
+    FmServerMain.StopGroupThread();
+    return 1;
+  }
 
   const int code = FmServerMain.Closed() ? 0 : QApplication::exec();
+  // Once every wait has unwound: a close inside one left the worker unwaited.
+  FmServerMain.StopGroupThread();
   if (!FmServerMain.WorkerEnded()) {
     // A worker still inside a batch after the exit wait uses the data module: end
     // the process here instead of destroying what it uses.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -48,6 +49,13 @@ class GroupSet : public marrowind::test::SyncTest {
   static bool Tested(const TFmGroupSet& d) {
     return d.EGroupUrl->isReadOnly() && d.EGroupId->isReadOnly() && d.ECheckNum->isReadOnly() &&
            !d.BLogion->isEnabled() && d.BSynchro->isEnabled();
+  }
+  // The opening's silent test runs once events are processed, as in the dialog's loop.
+  static bool Opened(const TFmGroupSet& d) {
+    QElapsedTimer t;
+    t.start();
+    while (d.Opening() && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return !d.Opening();
   }
   static bool Untested(const TFmGroupSet& d) {
     return !d.EGroupUrl->isReadOnly() && !d.EGroupId->isReadOnly() && !d.ECheckNum->isReadOnly() &&
@@ -117,6 +125,7 @@ TEST_F(GroupSet, OpeningFillsTheEditsAndTestsSilently) {
     DynNum.Clear();
     BoxRecorder boxes;
     TFmGroupSet d(ds(), nullptr);
+    ASSERT_TRUE(Opened(d));
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(Tested(d), c.tested);
     EXPECT_EQ(Untested(d), !c.tested);
@@ -250,6 +259,7 @@ TEST_F(GroupSet, ResynchronisationStopsARunningWorkerAndSendsTheNewJournal) {
   TGroupThread worker(ds());
   BoxRecorder boxes(Answer::Yes);
   TFmGroupSet d(ds(), &worker);
+  ASSERT_TRUE(Opened(d));
   ASSERT_TRUE(Tested(d));
   ASSERT_TRUE(ds().OpenDataChange());
   worker.Resume();
@@ -304,6 +314,7 @@ TEST_F(GroupSet, ResynchronisationRefusedOrEmptyOrFailedLeavesTheWorkerIdle) {
     TGroupThread worker(ds());
     BoxRecorder boxes(kind == Kind::AnswerNo ? Answer::No : Answer::Yes);
     TFmGroupSet d(ds(), &worker);
+    ASSERT_TRUE(Opened(d));
     ASSERT_TRUE(Tested(d));
     ASSERT_TRUE(marrowind::test::ShowActive(&d));
     if (kind == Kind::RefillFails) Exec("alter table b_Destory rename to b_Destory_gone");
