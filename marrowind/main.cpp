@@ -14,6 +14,7 @@
 #include <iostream>
 
 #include "marrowind/core/data_sou.h"
+#include "marrowind/ui/operation.h"
 #include "marrowind/ui/server_main.h"
 #include "platform/service.h"
 #include "platform/stop_signal.h"
@@ -71,17 +72,30 @@ int Run(int argc, char** argv) {
     std::cerr << "marrowind: no single-instance lock: " << guard.error() << std::endl;
   }
 
+  // From here on a database lock is waited for with the event loop turning, so the
+  // stop signal is heard during the start-up's connection too.
+  marrowind::InstallEventLoopWaits();
+  marrowind::TFmServerMain* form = nullptr;
+  platform::ui::StopSignal stop([&form](int) {
+    if (form) {
+      form->close();
+    } else {
+      marrowind::SetProgramEnding(true);
+    }
+  });
+
   marrowind::TDs Ds;
   try {
     Ds.DataModuleCreate();
   } catch (const std::exception& e) {
     // The journal probe failed: reported, and the cluster features stay off.
-    platform::ui::Application::ShowException(e.what());
+    if (!marrowind::ProgramEnding()) platform::ui::Application::ShowException(e.what());
   }
+  if (marrowind::ProgramEnding()) return 0;  // stopped while connecting
 
   marrowind::TFmServerMain FmServerMain(Ds);
+  form = &FmServerMain;
   if (const auto delay = FirstTickDelay()) FmServerMain.SetFirstTickDelay(*delay);
-  platform::ui::StopSignal stop([&FmServerMain](int) { FmServerMain.close(); });
   FmServerMain.Initialize(asService);
   if (asService && !FmServerMain.Closed() && !Ds.AcData.Connected()) {
     // Nothing would ever sync: the start-up message is on standard error; the service

@@ -63,8 +63,7 @@ TFmServerMain::TFmServerMain(TDs& ds) : Ds(ds), firstTick_(kSerInterval) {
   connect(miProperties, &QAction::triggered, this, [this] { miPropertiesClick(); });
   connect(miClose, &QAction::triggered, this, [this] { miCloseClick(); });
 
-  // A new main form: the program runs, and its waits keep the event loop turning.
-  SetProgramEnding(false);
+  // Its waits keep the event loop turning.
   InstallEventLoopWaits();
   QCoreApplication::instance()->installEventFilter(this);
 
