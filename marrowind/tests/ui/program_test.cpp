@@ -206,6 +206,8 @@ class DatabaseLock {
 // (The figures printed are the time from the signal to the end.)
 enum class State { Idle, LoginToASilentCenter, PostToASilentCenter, WaitForALockedDatabase };
 
+void PrintTo(State s, std::ostream* os) { *os << static_cast<int>(s); }
+
 class ProgramStop : public Program, public ::testing::WithParamInterface<State> {};
 
 TEST_P(ProgramStop, StopSignalEndsTheProgramAtOnce) {
@@ -353,7 +355,8 @@ class XDisplay {
 
 // The position of the program's icon in the tray (the middle of its window), if docked.
 std::optional<QPoint> TrayIcon(const XDisplay& x) {
-  const QRegularExpression icon(R"re("marrowind": \("marrowind" "marrowind"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
+  const QRegularExpression icon(
+      R"re("marrowind": \("marrowind" "marrowind"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
   const auto m = icon.match(x.Tray());
   if (!m.hasMatch()) return std::nullopt;
   return QPoint(m.captured(3).toInt() + m.captured(1).toInt() / 2, m.captured(4).toInt() + m.captured(2).toInt() / 2);
@@ -388,7 +391,9 @@ bool WaitFor(const std::function<bool()>& done, qint64& ms, int limit = 10000) {
 // its menu opens and the cluster dialog comes up while the center leaves the tick's
 // login unanswered; SIGTERM then ends the program with the dialog open.
 TEST_F(Program, TheIconComesWithALateTrayAndItsMenuAnswersDuringAStalledLogin) {
-  if (!XDisplay::Available({"Xvfb", "trayer", "xwininfo", "xdotool"})) GTEST_SKIP() << "needs Xvfb, trayer, xwininfo, xdotool";
+  if (!XDisplay::Available({"Xvfb", "trayer", "xwininfo", "xdotool"})) {
+    GTEST_SKIP() << "needs Xvfb, trayer, xwininfo, xdotool";
+  }
   XDisplay x;
   ASSERT_TRUE(x.Up());
   marrowind::testing::TestCenter center;
