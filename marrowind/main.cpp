@@ -14,6 +14,8 @@
 #include <iostream>
 
 #include "marrowind/core/data_sou.h"
+#include "marrowind/core/gl_expand.h"
+#include "marrowind/core/group_thread.h"
 #include "marrowind/ui/operation.h"
 #include "marrowind/ui/server_main.h"
 #include "platform/service.h"
@@ -105,8 +107,10 @@ int Run(int argc, char** argv) {
   }
 
   const int code = FmServerMain.Closed() ? 0 : QApplication::exec();
-  // Once every wait has unwound: a close inside one left the worker unwaited.
+  // Once every wait has unwound: a close inside one left the worker unwaited, and an
+  // abandoned login's helper thread is on its way out.
   FmServerMain.StopGroupThread();
+  marrowind::LoginHelpersEnded(marrowind::TGroupThread::kExitWait);
   if (!FmServerMain.WorkerEnded()) {
     // A worker still inside a batch after the exit wait uses the data module: end
     // the process here instead of destroying what it uses.

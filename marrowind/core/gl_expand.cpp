@@ -1,5 +1,6 @@
 #include "marrowind/core/gl_expand.h"
 
+#include <condition_variable>
 #include <memory>
 #include <thread>
 
@@ -23,6 +24,10 @@ HttpLimits limits;
 
 thread_local LoginWait* threadLoginWait = nullptr;
 
+std::mutex helpersMu;
+std::condition_variable helpersEnded;
+int helpers = 0;
+
 // The request on a helper thread while the calling thread waits in its own way. A
 // wait given up abandons the request: the helper aborts it at its next look and ends
 // on its own.
@@ -34,10 +39,23 @@ platform::http::Result PerformWhileWaiting(platform::http::Request request, Logi
   };
   auto call = std::make_shared<Call>();
   request.abort = [call] { return call->abandoned.load(); };
-  std::thread([call, request = std::move(request)] {
-    call->result = platform::http::perform(request);
-    call->ended = true;
-  }).detach();
+  {
+    std::lock_guard lock(helpersMu);
+    ++helpers;
+  }
+  try {
+    std::thread([call, request = std::move(request)] {
+      call->result = platform::http::perform(request);
+      call->ended = true;
+      std::lock_guard lock(helpersMu);
+      --helpers;
+      helpersEnded.notify_all();
+    }).detach();
+  } catch (...) {
+    std::lock_guard lock(helpersMu);
+    --helpers;
+    throw;
+  }
   if (!wait.Wait([&call] { return call->ended.load(); })) {
     call->abandoned = true;
     throw ESilentAbort();
@@ -69,6 +87,11 @@ std::string Between(std::string_view s, size_t from, size_t to) {
 }  // namespace
 
 void SetThreadLoginWait(LoginWait* wait) { threadLoginWait = wait; }
+
+bool LoginHelpersEnded(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(helpersMu);
+  return helpersEnded.wait_for(lock, timeout, [] { return helpers == 0; });
+}
 
 HttpLimits GetHttpLimits() {
   std::lock_guard lock(limitsMu);

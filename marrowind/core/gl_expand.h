@@ -103,6 +103,9 @@ class LoginWait {
 // Sets the calling thread's login wait; none (the default) makes the login on the
 // calling thread itself, which it holds until the reply or the time limit.
 void SetThreadLoginWait(LoginWait* wait);
+// True once no helper thread of an abandoned login is left (each ends at its next look
+// at the abandonment); false after `timeout`. The program's end waits for them.
+bool LoginHelpersEnded(std::chrono::milliseconds timeout);
 
 // The login GET and its quoted reply. True for a reply that starts with a double
 // quote and "OK": `text` is what follows "OK", the last character dropped (the

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -123,8 +124,10 @@ void TFmServerMain::AddTrayIcon() {
 void TFmServerMain::TSerTimer() {
   if (TSer->intervalAsDuration() != kSerInterval) TSer->setInterval(kSerInterval);  // after a shortened first tick
   // A tick never overlaps itself, and one that falls while a login or a dialog's
-  // request is under way is passed over: the next tries again.
+  // request is under way is passed over: the next tries again. So is one while a
+  // message box waits for its answer, which a tick's wait inside it would hold up.
   if (TOperation::AnyUnderWay() || ProgramEnding()) return;
+  if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) return;
   TOperation tick(TOperation::Kind::Tick, this);
   try {
     marrowind::TSerTimer(Ds, GroupThread.get());
