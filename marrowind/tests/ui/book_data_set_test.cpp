@@ -1,12 +1,15 @@
 #include <codemill.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include "library_fixture.h"
 #include "marrowind/ui/book_data_set.h"
+#include "marrowind/ui/operation.h"
 #include "platform/module.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -199,6 +202,37 @@ TEST(BookDataSet, TestConnectionUsesTheEditsAndTellsTheOutcome) {
   dlg.close();
   EXPECT_FALSE(dlg.Test.Connected());
   EXPECT_EQ(ReadBytes(lib.Folder() / "DataSet.ini"), before);
+}
+
+// A test connection to a database that another program holds locked waits with the
+// event loop turning: a second 测试链接 is ignored, and closing the dialog gives the
+// test up and closes it once the connection is let go, without a message.
+TEST(BookDataSet, ATestConnectionWaitingForALockIsIgnoredAgainAndGivenUpByClosing) {
+  LibrarySetup lib;
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(lib.Database().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  BoxRecorder boxes;
+  TFmBookDataSet dlg;
+  ASSERT_TRUE(ShowActive(&dlg));
+  dlg.EServerName->setText(Q("sqlite:library.db"));
+  bool checked = false;
+  marrowind::test::Once([&] { return marrowind::TOperation::Of(&dlg) != nullptr; },
+                        [&] {
+                          checked = true;
+                          ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+                          EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+                          dlg.BitBtn2->click();
+                          dlg.close();
+                          EXPECT_TRUE(dlg.isVisible());  // until the test has let go of the connection
+                        });
+  dlg.BitBtn2Click();
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(boxes.boxes.empty());  // not the failure message after the busy time-out
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_FALSE(dlg.Test.Connected());
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
 }
 
 TEST(BookDataSet, EnterMovesTheFocusAndStartsNothing) {
