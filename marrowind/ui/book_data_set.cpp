@@ -115,7 +115,8 @@ void TFmBookDataSet::LoadSettings() {
   EUser->setText(FromCp936(IniFile->ReadString(kSection, "User Name", "")));
   loadedPassword_ = Scramble(IniFile->ReadString(kSection, "Password", ""));
   // Read as code page 936, the ten 0xDF bytes of no password would be five characters.
-  shownPassword_ = loadedPassword_ == Scramble("") ? QString::fromLatin1(loadedPassword_) : FromCp936(loadedPassword_);
+  shownPassword_ =
+      loadedPassword_ == Scramble("") ? QString::fromLatin1(loadedPassword_) : FromCp936(loadedPassword_);
   EPassword->setText(shownPassword_);
 }
 
@@ -124,14 +125,14 @@ std::string TFmBookDataSet::PlainPassword() const {
 }
 
 void TFmBookDataSet::SaveSettings() {
-  IniFile->WriteString(kSection, "Server Name", ToCp936(EServerName));
-  IniFile->WriteString(kSection, "DataBase Name", ToCp936(EDataBaseName));
-  IniFile->WriteString(kSection, "User Name", ToCp936(EUser));
   const std::string stored = Scramble(PlainPassword());
   if (stored.find_first_of("\r\n") != std::string::npos) {
     // The scrambled bytes are no text: the message names the password instead.
     throw platform::profile::ProfileError("这个密码加密后无法写入 DataSet.ini，请换一个密码");
   }
+  IniFile->WriteString(kSection, "Server Name", ToCp936(EServerName));
+  IniFile->WriteString(kSection, "DataBase Name", ToCp936(EDataBaseName));
+  IniFile->WriteString(kSection, "User Name", ToCp936(EUser));
   IniFile->WriteString(kSection, "Password", stored);
   IniFile->Flush();
 }

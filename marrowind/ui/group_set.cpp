@@ -206,8 +206,7 @@ void TFmGroupSet::BSynchroClick() {
       platform::ui::Answer::Yes) {
     return;
   }
-  // A tick that came while the question was open has ended with it: the request may
-  // wait for the database now.
+  // No tick runs while the question waits for its answer, so none is under way here.
   bool refilled = false, rows = false;
   {
     TOperation resync(TOperation::Kind::Dialog, this);
@@ -224,13 +223,13 @@ void TFmGroupSet::BSynchroClick() {
   }
   if (!refilled) {
     // One transaction: the old journal is whole, and the next tick goes on with it.
-    if (ProgramEnding()) return;
+    if (ProgramEnding() || closed_) return;  // nobody to tell
     platform::ui::MessageBox(this, "错误", "数据同步失败，集群中心的数据未被重新生成！", Icon::Error);
     return;
   }
   if (!rows) return;  // nothing to send: the worker stays idle
   if (GroupThread) GroupThread->Resume();
-  if (ProgramEnding()) return;
+  if (ProgramEnding() || closed_) return;
   platform::ui::MessageBox(this, "系统提示", "数据同步将在后台运行，你可以继续其它操作", Icon::Information);
   close();
 }

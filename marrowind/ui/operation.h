@@ -34,10 +34,8 @@ class TOperation {
   TOperation(const TOperation&) = delete;
   TOperation& operator=(const TOperation&) = delete;
 
-  Kind GetKind() const { return kind_; }
   // Its waits give up at once, and every later one too.
   void Abandon() { abandoned_ = true; }
-  bool Abandoned() const { return abandoned_; }
   // Abandoned, or the program is ending.
   bool GivenUp() const;
 

@@ -59,7 +59,7 @@ class TFmServerMain : public QWidget {
   // The sync timer; made by Initialize.
   QTimer* TSer = nullptr;
   // The tray icon, made by Initialize whether or not the desktop has a tray: it
-  // appears when one comes up.
+  // appears when one comes up. None on a platform without a screen.
   QSystemTrayIcon* TrayIcon = nullptr;
   // The worker; made by Initialize.
   std::unique_ptr<TGroupThread> GroupThread;

@@ -358,3 +358,21 @@ TEST_F(ServerMain, TheSessionsQuitRequestEndsTheProgramAlsoWithADialogWaiting) {
   EXPECT_TRUE(f.WorkerEnded());
   marrowind::test::ForgetTheEndOfTheLoops();
 }
+
+// While a message box waits for its answer the ticks pass over: a tick waiting for the
+// center inside the box's loop would hold up what follows the answer.
+TEST_F(ServerMain, TicksPassOverWhileAMessageBoxWaitsForItsAnswer) {
+  StoreSettings(center().base_url(), "S01", "pw");
+  TFmServerMain f(ds());
+  f.Initialize(false);
+  QTimer::singleShot(0, [&] {
+    f.TSer->start(1);
+    QTimer::singleShot(100, [] {
+      ASSERT_NE(QApplication::activeModalWidget(), nullptr);
+      QApplication::activeModalWidget()->close();
+    });
+  });
+  platform::ui::MessageBox(nullptr, "系统提示", "…", Icon::Information);  // a real box
+  f.TSer->stop();
+  EXPECT_EQ(center().request_count(), 0u);
+}
