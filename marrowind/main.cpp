@@ -1,7 +1,9 @@
 // Marrowind's start-up. One copy per user runs at a time. Started by the service
 // manager (the unit's account is this process's), it runs headless: data module,
 // worker and sync tick, no tray and no dialogs, its messages on standard error, until
-// the manager stops it. Otherwise it lives in the tray until "退出" is chosen.
+// the manager stops it; a database it cannot open ends it with status 1, so that the
+// manager starts it again later. Otherwise it lives in the tray until "退出" is chosen
+// or the desktop session ends.
 #include <QApplication>
 
 #include <chrono>
@@ -12,6 +14,9 @@
 #include <iostream>
 
 #include "marrowind/core/data_sou.h"
+#include "marrowind/core/gl_expand.h"
+#include "marrowind/core/group_thread.h"
+#include "marrowind/ui/operation.h"
 #include "marrowind/ui/server_main.h"
 #include "platform/service.h"
 #include "platform/stop_signal.h"
@@ -69,20 +74,43 @@ int Run(int argc, char** argv) {
     std::cerr << "marrowind: no single-instance lock: " << guard.error() << std::endl;
   }
 
+  // From here on a database lock is waited for with the event loop turning, so the
+  // stop signal is heard during the start-up's connection too.
+  marrowind::InstallEventLoopWaits();
+  marrowind::TFmServerMain* form = nullptr;
+  platform::ui::StopSignal stop([&form](int) {
+    if (form) {
+      form->close();
+    } else {
+      marrowind::SetProgramEnding(true);
+    }
+  });
+
   marrowind::TDs Ds;
   try {
     Ds.DataModuleCreate();
   } catch (const std::exception& e) {
     // The journal probe failed: reported, and the cluster features stay off.
-    platform::ui::Application::ShowException(e.what());
+    if (!marrowind::ProgramEnding()) platform::ui::Application::ShowException(e.what());
   }
+  if (marrowind::ProgramEnding()) return 0;  // stopped while connecting
 
   marrowind::TFmServerMain FmServerMain(Ds);
+  form = &FmServerMain;
   if (const auto delay = FirstTickDelay()) FmServerMain.SetFirstTickDelay(*delay);
-  platform::ui::StopSignal stop([&FmServerMain](int) { FmServerMain.close(); });
   FmServerMain.Initialize(asService);
+  if (asService && !FmServerMain.Closed() && !Ds.AcData.Connected()) {
+    // Nothing would ever sync: the start-up message is on standard error; the service
+    // manager restarts the program after the unit's pause.
+    FmServerMain.StopGroupThread();
+    return 1;
+  }
 
   const int code = FmServerMain.Closed() ? 0 : QApplication::exec();
+  // Once every wait has unwound: a close inside one left the worker unwaited, and an
+  // abandoned login's helper thread is on its way out.
+  FmServerMain.StopGroupThread();
+  marrowind::LoginHelpersEnded(marrowind::TGroupThread::kExitWait);
   if (!FmServerMain.WorkerEnded()) {
     // A worker still inside a batch after the exit wait uses the data module: end
     // the process here instead of destroying what it uses.

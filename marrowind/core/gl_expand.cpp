@@ -1,5 +1,9 @@
 #include "marrowind/core/gl_expand.h"
 
+#include <condition_variable>
+#include <memory>
+#include <thread>
+
 #include "marrowind/core/data_sou.h"
 #include "platform/http.h"
 #include "platform/text.h"
@@ -17,6 +21,47 @@ namespace {
 
 std::mutex limitsMu;
 HttpLimits limits;
+
+thread_local LoginWait* threadLoginWait = nullptr;
+
+std::mutex helpersMu;
+std::condition_variable helpersEnded;
+int helpers = 0;
+
+// The request on a helper thread while the calling thread waits in its own way. A
+// wait given up abandons the request: the helper aborts it at its next look and ends
+// on its own.
+platform::http::Result PerformWhileWaiting(platform::http::Request request, LoginWait& wait) {
+  struct Call {
+    std::atomic<bool> ended{false};
+    std::atomic<bool> abandoned{false};
+    platform::http::Result result;
+  };
+  auto call = std::make_shared<Call>();
+  request.abort = [call] { return call->abandoned.load(); };
+  {
+    std::lock_guard lock(helpersMu);
+    ++helpers;
+  }
+  try {
+    std::thread([call, request = std::move(request)] {
+      call->result = platform::http::perform(request);
+      call->ended = true;
+      std::lock_guard lock(helpersMu);
+      --helpers;
+      helpersEnded.notify_all();
+    }).detach();
+  } catch (...) {
+    std::lock_guard lock(helpersMu);
+    --helpers;
+    throw;
+  }
+  if (!wait.Wait([&call] { return call->ended.load(); })) {
+    call->abandoned = true;
+    throw ESilentAbort();
+  }
+  return std::move(call->result);
+}
 
 // Byte offset where the last UTF-8 character of `s` starts (0 for an empty text).
 size_t LastCharStart(std::string_view s) {
@@ -40,6 +85,13 @@ std::string Between(std::string_view s, size_t from, size_t to) {
 }
 
 }  // namespace
+
+void SetThreadLoginWait(LoginWait* wait) { threadLoginWait = wait; }
+
+bool LoginHelpersEnded(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(helpersMu);
+  return helpersEnded.wait_for(lock, timeout, [] { return helpers == 0; });
+}
 
 HttpLimits GetHttpLimits() {
   std::lock_guard lock(limitsMu);
@@ -134,7 +186,10 @@ bool HttpGetResult(const std::string& url, std::string& text) {
       .connect_timeout = l.connect,
       .total_timeout = l.total,
   };
-  platform::http::Result result = platform::http::perform(request);
+  LoginWait* wait = threadLoginWait;
+  if (wait && !wait->MayStart()) throw ESilentAbort();
+  platform::http::Result result =
+      wait ? PerformWhileWaiting(std::move(request), *wait) : platform::http::perform(request);
   if (result.outcome == platform::http::Outcome::ConnectFailed &&
       (result.socket_error == 10061 || result.socket_error == 10060)) {
     throw ESilentAbort();

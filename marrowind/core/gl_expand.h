@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -87,13 +88,33 @@ std::string LoginUrl(std::string_view groupUrl, std::string_view groupId, std::s
 // read leaves the settings as they were. Never throws for SQL errors.
 bool ReadGroupSettings(TDs& ds);
 
+// What the calling thread does while a login it asked for runs on a helper thread.
+// The program's windows give their thread one that keeps the event loop turning.
+class LoginWait {
+ public:
+  virtual ~LoginWait() = default;
+  // False when the operation that asks for the login is being given up: no request
+  // is made.
+  virtual bool MayStart() = 0;
+  // Returns true once `ended()` holds; false when it gives the wait up (the request is
+  // then abandoned).
+  virtual bool Wait(const std::function<bool()>& ended) = 0;
+};
+// Sets the calling thread's login wait; none (the default) makes the login on the
+// calling thread itself, which it holds until the reply or the time limit.
+void SetThreadLoginWait(LoginWait* wait);
+// True once no helper thread of an abandoned login is left (each ends at its next look
+// at the abandonment); false after `timeout`. The program's end waits for them.
+bool LoginHelpersEnded(std::chrono::milliseconds timeout);
+
 // The login GET and its quoted reply. True for a reply that starts with a double
 // quote and "OK": `text` is what follows "OK", the last character dropped (the
 // dynamic number). False for any other reply, `text` being the reply without its
 // first and last character. A reply without a success status (an error page, a
 // redirect), one that did not come within the time limit, or a broken one gives false
 // with an empty text: its body is never read as the center's answer. A refused
-// connection or none made in time (socket errors 10061, 10060) throws ESilentAbort.
+// connection or none made in time (socket errors 10061, 10060) throws ESilentAbort,
+// and so does a login that the thread's LoginWait refuses or gives up.
 // Headers: Content-Type "application/x-www-form-urlencoded", Accept "text/html, */*",
 // User-Agent "Mozilla/5.0 (compatible; Indy Library)".
 bool HttpGetResult(const std::string& url, std::string& text);

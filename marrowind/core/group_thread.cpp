@@ -235,6 +235,13 @@ struct TGroupThread::State {
 
   static void Body(const std::shared_ptr<State>& s) {
     platform::module::SetCurrentThreadName("ThreadGroup");
+    // A database lock or a busy connection is waited for only until a stop or a
+    // terminate request comes.
+    db::SetThreadBusyWait([s](std::chrono::milliseconds step) {
+      std::unique_lock lock(s->mu);
+      s->cv.wait_for(lock, step, [&] { return s->CutShort(); });
+      return !s->CutShort();
+    });
     {
       std::lock_guard lock(s->mu);
       s->started = true;

@@ -6,6 +6,7 @@
 
 #include <future>
 #include <set>
+#include <thread>
 
 #include "marrowind/core/group_thread.h"
 #include "marrowind/core/sync_tick.h"
@@ -21,6 +22,7 @@ using marrowind::test::SyncTest;
 using marrowind::testing::RecordedRequest;
 using marrowind::testing::Reply;
 using marrowind::testing::ReplyMode;
+using marrowind::testing::TestCenter;
 using namespace std::chrono_literals;
 
 namespace {
@@ -144,6 +146,53 @@ TEST_F(ClusterLogin, UnreachableCenterIsTheSilentAbortButALateReplyAFailedLogin)
   EXPECT_FALSE(HttpGetResult(center().base_url() + "Api/GroupLogin?GroupId=S01&Pw=pw", text));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_EQ(text, "");
+}
+
+// A thread that waits in its own way (the program's windows turn their event loop):
+// the login runs beside the wait and gives the same result; a wait that refuses the
+// start or gives up ends the login as the silent abort.
+TEST_F(ClusterLogin, ALoginWaitWaitsBesideTheRequestAndMayStopIt) {
+  struct TestWait : LoginWait {
+    bool mayStart = true;
+    std::function<bool(TestCenter&)> giveUp = [](TestCenter&) { return false; };
+    TestCenter* center = nullptr;
+    int looks = 0;
+    size_t requestsSeenWaiting = 0;
+    bool MayStart() override { return mayStart; }
+    bool Wait(const std::function<bool()>& ended) override {
+      while (!ended()) {
+        ++looks;
+        requestsSeenWaiting = center->request_count();
+        if (giveUp(*center)) return false;
+        std::this_thread::sleep_for(5ms);
+      }
+      return true;
+    }
+  } wait;
+  wait.center = &center();
+  SetThreadLoginWait(&wait);
+  StoreSettings(center().base_url(), "S01", "pw");
+  Exec("delete from DataChange");
+
+  center().enqueue("Api/GroupLogin", Reply{.body = "\"OK4711\"", .delay = 100ms});
+  TSerTimer(ds(), nullptr);
+  EXPECT_EQ(DynNum.Get(), "4711");
+  EXPECT_GT(wait.looks, 0);
+  EXPECT_EQ(wait.requestsSeenWaiting, 1u);  // the request went out while the thread waited
+
+  wait.mayStart = false;
+  TSerTimer(ds(), nullptr);
+  EXPECT_TRUE(DynNum.Empty());
+  EXPECT_EQ(center().request_count(), 1u);  // no request at all
+
+  wait.mayStart = true;
+  wait.giveUp = [](TestCenter& c) { return c.request_count() == 2; };
+  center().enqueue("Api/GroupLogin", Reply{.mode = ReplyMode::NeverAnswer});
+  DynNum.Set("old");
+  std::string text;
+  EXPECT_THROW(HttpGetResult(LoginUrl(center().base_url(), "S01", "pw"), text), ESilentAbort);
+  EXPECT_EQ(center().request_count(), 2u);
+  SetThreadLoginWait(nullptr);
 }
 
 TEST_F(ClusterLogin, TickLogsInWithTheExactRequest) {

@@ -2,9 +2,12 @@
 // and document, what counts as an acknowledgement, stop, resume and terminate. Faults
 // of the center and the database, each with the tick that recovers from it, are in
 // fault_injection_test.cpp.
+#include <sqlite3.h>
+
 #include <atomic>
 #include <future>
 #include <set>
+#include <thread>
 
 #include "marrowind/core/group_thread.h"
 #include "platform/text.h"
@@ -264,6 +267,23 @@ TEST_F(GroupThread, TerminateEndsTheWorkerWithinTheExitWait) {
   busy.Terminate();
   EXPECT_TRUE(busy.WaitFor(TGroupThread::kExitWait));
   busy.Stop();  // an ended worker: returns at once
+  EXPECT_EQ(JournalIds().size(), 1u);
+
+  // Its batch query waiting for a database that another program holds locked.
+  ds().AcData.SetBusyTimeout(10s);
+  TGroupThread waiting(ds());
+  ASSERT_TRUE(ds().OpenDataChange());
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(lib_->Database().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const size_t requests = center().request_count();
+  waiting.Resume();
+  std::this_thread::sleep_for(200ms);
+  waiting.Terminate();
+  EXPECT_TRUE(waiting.WaitFor(TGroupThread::kExitWait));
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(center().request_count(), requests);  // it never got to post
   EXPECT_EQ(JournalIds().size(), 1u);
 }
 

@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStyle>
 
 #include <string>
 
 #include "marrowind/core/data_sou.h"
 #include "marrowind/ui/dialog_keys.h"
+#include "marrowind/ui/operation.h"
 #include "platform/module.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -44,6 +46,9 @@ TFmBookDataSet::TFmBookDataSet(QWidget* parent) : QDialog(parent) {
   font.setPixelSize(13);
   setFont(font);
   setFixedSize(304, 140);
+  // Modal to itself only: the tray menu stays usable while it is open.
+  setWindowModality(Qt::WindowModal);
+  InstallEventLoopWaits();
 
   Panel1 = new QFrame(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -108,29 +113,54 @@ void TFmBookDataSet::LoadSettings() {
   EServerName->setText(FromCp936(IniFile->ReadString(kSection, "Server Name", "")));
   EDataBaseName->setText(FromCp936(IniFile->ReadString(kSection, "DataBase Name", "")));
   EUser->setText(FromCp936(IniFile->ReadString(kSection, "User Name", "")));
-  EPassword->setText(FromCp936(Scramble(IniFile->ReadString(kSection, "Password", ""))));
+  loadedPassword_ = Scramble(IniFile->ReadString(kSection, "Password", ""));
+  // Read as code page 936, the ten 0xDF bytes of no password would be five characters.
+  shownPassword_ =
+      loadedPassword_ == Scramble("") ? QString::fromLatin1(loadedPassword_) : FromCp936(loadedPassword_);
+  EPassword->setText(shownPassword_);
+}
+
+std::string TFmBookDataSet::PlainPassword() const {
+  return EPassword->text() == shownPassword_ ? loadedPassword_ : ToCp936(EPassword);
 }
 
 void TFmBookDataSet::SaveSettings() {
+  const std::string stored = Scramble(PlainPassword());
+  if (stored.find_first_of("\r\n") != std::string::npos) {
+    // The scrambled bytes are no text: the message names the password instead.
+    throw platform::profile::ProfileError("这个密码加密后无法写入 DataSet.ini，请换一个密码");
+  }
   IniFile->WriteString(kSection, "Server Name", ToCp936(EServerName));
   IniFile->WriteString(kSection, "DataBase Name", ToCp936(EDataBaseName));
   IniFile->WriteString(kSection, "User Name", ToCp936(EUser));
-  IniFile->WriteString(kSection, "Password", Scramble(ToCp936(EPassword)));
+  IniFile->WriteString(kSection, "Password", stored);
   IniFile->Flush();
 }
 
 void TFmBookDataSet::BitBtn2Click() {
-  Test.Close();
-  Test.SetConnectionString("", {});
-  // The password as typed: the test is made before anything is stored.
-  SetConnectionSettings(Test, ToCp936(EServerName), ToCp936(EDataBaseName), ToCp936(EUser), ToCp936(EPassword));
-  bool connected = false;
-  try {
-    Test.Open();
-    connected = Test.Connected();
-  } catch (const std::exception&) {
-    connected = false;
+  if (testing_) return;
+  if (!TOperation::ClearOfTick(this, [this] { BitBtn2Click(); })) return;
+  bool connected = false, givenUp = false;
+  {
+    TOperation test(TOperation::Kind::Dialog, this);
+    const QScopedValueRollback<bool> underWay(testing_, true);
+    Test.Close();
+    Test.SetConnectionString("", {});
+    // The password as typed: the test is made before anything is stored.
+    SetConnectionSettings(Test, ToCp936(EServerName), ToCp936(EDataBaseName), ToCp936(EUser), PlainPassword());
+    try {
+      Test.Open();
+      connected = Test.Connected();
+    } catch (const std::exception&) {
+      connected = false;
+    }
+    givenUp = test.GivenUp();
   }
+  if (closeAfterTest_) {
+    close();  // closed while the test ran: now that it has let go of the connection
+    return;
+  }
+  if (givenUp) return;
   platform::ui::MessageBox(this, "信息", connected ? "成功链接到目标数据库！" : "无法链接到目标数据库！",
                            platform::ui::Icon::Information);
 }
@@ -148,6 +178,15 @@ void TFmBookDataSet::BitBtn3Click() {
 void TFmBookDataSet::FormKeyPress() { focusNextPrevChild(true); }
 
 void TFmBookDataSet::closeEvent(QCloseEvent* event) {
+  if (testing_) {
+    // The test connection is inside its call: it is given up, and the dialog closes
+    // once the call has returned.
+    if (TOperation* test = TOperation::Of(this)) test->Abandon();
+    closeAfterTest_ = true;
+    event->ignore();
+    return;
+  }
+  closeAfterTest_ = false;
   if (SaveOnClose && IniFile) {
     try {
       SaveSettings();

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <string>
 
 #include "platform/db.h"
 
@@ -41,10 +42,16 @@ class TFmBookDataSet : public QDialog {
   platform::db::Connection Test;
 
   void FormCreate();
+  // The password that the stored one gives is shown as text; the one that no password
+  // gives (ten 0xDF bytes) as those ten characters. Left unchanged, the password keeps
+  // its bytes for the test connection and the saving.
   void LoadSettings();
   // Writes the four keys in one go. Throws platform::profile::ProfileError when the
   // file cannot be written or a value cannot be held on one line.
   void SaveSettings();
+  // The test connection, with a busy cursor; the event loop keeps turning while it
+  // waits for a locked database. Ignored while one is under way; closing the dialog
+  // abandons it.
   void BitBtn2Click();
   void BitBtn1Click();
   void BitBtn3Click();
@@ -56,8 +63,16 @@ class TFmBookDataSet : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The plain password's bytes: as loaded while the edit shows them unchanged, else
+  // the edit's text in code page 936.
+  std::string PlainPassword() const;
+
   std::unique_ptr<platform::profile::IniFile> IniFile;
   bool SaveOnClose = false;
+  std::string loadedPassword_;
+  QString shownPassword_;
+  bool testing_ = false;
+  bool closeAfterTest_ = false;
 };
 
 }  // namespace marrowind

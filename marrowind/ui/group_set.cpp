@@ -1,13 +1,17 @@
 #include "marrowind/ui/group_set.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
+#include <QTimer>
 
 #include "marrowind/core/data_sou.h"
 #include "marrowind/core/gl_expand.h"
 #include "marrowind/core/group_thread.h"
 #include "marrowind/ui/dialog_keys.h"
+#include "marrowind/ui/operation.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
@@ -35,6 +39,13 @@ std::string WithSlash(std::string url) {
   return url;
 }
 
+// QLineEdit::setText cuts a text to the edit's length limit; the limit is for typing,
+// so a longer stored value widens it and stays whole.
+void SetWhole(QLineEdit* e, const QString& text) {
+  if (text.size() > e->maxLength()) e->setMaxLength(static_cast<int>(text.size()));
+  e->setText(text);
+}
+
 }  // namespace
 
 TFmGroupSet::TFmGroupSet(TDs& ds, TGroupThread* groupThread, QWidget* parent)
@@ -47,6 +58,9 @@ TFmGroupSet::TFmGroupSet(TDs& ds, TGroupThread* groupThread, QWidget* parent)
   font.setPixelSize(13);
   setFont(font);
   setFixedSize(477, 126);
+  // Modal to itself only: the tray menu stays usable while it is open.
+  setWindowModality(Qt::WindowModal);
+  InstallEventLoopWaits();
 
   auto label = [&](const char* name, const char* caption, int x, int y, int width) {
     auto* l = new QLabel(QString::fromUtf8(caption), this);
@@ -95,22 +109,38 @@ TFmGroupSet::TFmGroupSet(TDs& ds, TGroupThread* groupThread, QWidget* parent)
 }
 
 void TFmGroupSet::FormCreate() {
-  ReadGroupSettings(Ds);
-  EGroupUrl->setText(Q(GroupUrl.Get()));
-  EGroupId->setText(Q(GroupId.Get()));
-  ECheckNum->setText(Q(GroupPw.Get()));
+  {
+    TOperation read(TOperation::Kind::Dialog, this);
+    ReadGroupSettings(Ds);
+  }
+  SetWhole(EGroupUrl, Q(GroupUrl.Get()));
+  SetWhole(EGroupId, Q(GroupId.Get()));
+  SetWhole(ECheckNum, Q(GroupPw.Get()));
   const std::string url = Text(EGroupUrl);
   if (url.empty() || url == kUnconfiguredUrl) return;
-  try {
-    TestLogin(url, Text(EGroupId), Text(ECheckNum));  // silent either way
-  } catch (const ESilentAbort&) {
-    // Unreachable center: the dialog opens untested.
-  }
+  opening_ = true;
+  QTimer::singleShot(0, this, [this] { OpeningTest(); });
 }
+
+void TFmGroupSet::OpeningTest() {
+  if (!TOperation::ClearOfTick(this, [this] { OpeningTest(); })) return;
+  try {
+    TestLogin(Text(EGroupUrl), Text(EGroupId), Text(ECheckNum));  // silent either way
+  } catch (const ESilentAbort&) {
+    // Unreachable center, or closed meanwhile: the dialog stays untested.
+  }
+  opening_ = false;
+}
+
+bool TFmGroupSet::Busy() const { return opening_ || TOperation::Of(this); }
 
 bool TFmGroupSet::TestLogin(const std::string& url, const std::string& groupId, const std::string& checkCode) {
   std::string dynNum;
-  if (!HttpGetResult(LoginUrl(WithSlash(url), groupId, checkCode), dynNum)) return false;
+  {
+    TOperation login(TOperation::Kind::Dialog, this);
+    const QScopedValueRollback<TOperation*> abandonable(login_, &login);
+    if (!HttpGetResult(LoginUrl(WithSlash(url), groupId, checkCode), dynNum)) return false;
+  }
   DynNum.Set(dynNum);
   EGroupUrl->setReadOnly(true);
   EGroupId->setReadOnly(true);
@@ -121,6 +151,8 @@ bool TFmGroupSet::TestLogin(const std::string& url, const std::string& groupId, 
 }
 
 void TFmGroupSet::BLogionClick() {
+  if (Busy()) return;
+  if (!TOperation::ClearOfTick(this, [this] { BLogionClick(); })) return;
   const std::string url = Trimmed(EGroupUrl);
   const std::string groupId = Trimmed(EGroupId);
   const std::string checkCode = Trimmed(ECheckNum);
@@ -146,13 +178,19 @@ void TFmGroupSet::BLogionClick() {
     platform::ui::MessageBox(this, "系统提示", "集群测试未通过,请确认输入的机群效验信息和网络连接！", Icon::Error);
     return;
   }
-  // SystemRul keeps the address as typed; the values' quotes are doubled.
-  bool stored = Ds.ExecSql("Update SystemRul Set Content='" + SqlQuoted(url) + "' where SystemCode=14 ");
-  stored = Ds.ExecSql("Update SystemRul Set Content='" + SqlQuoted(groupId) + "' where SystemCode=15") && stored;
-  stored = Ds.ExecSql("Update SystemRul Set Content='" + SqlQuoted(checkCode) + "' where SystemCode=16") && stored;
+  // SystemRul keeps the address as typed; the values' quotes are doubled. The test has
+  // passed: closing the dialog no longer stops the storing, only the program's end.
+  bool stored = false;
+  {
+    TOperation store(TOperation::Kind::Dialog, this);
+    stored = Ds.ExecSql("Update SystemRul Set Content='" + SqlQuoted(url) + "' where SystemCode=14 ");
+    stored = Ds.ExecSql("Update SystemRul Set Content='" + SqlQuoted(groupId) + "' where SystemCode=15") && stored;
+    stored = Ds.ExecSql("Update SystemRul Set Content='" + SqlQuoted(checkCode) + "' where SystemCode=16") && stored;
+  }
   GroupUrl.Set(WithSlash(url));
   GroupId.Set(groupId);
   GroupPw.Set(checkCode);
+  if (ProgramEnding() || closed_) return;  // nobody to tell
   if (!stored) {
     // The next tick reads the settings from the database again: say that they are not there.
     platform::ui::MessageBox(this, "错误", "集群测试已通过，但设置未能保存到数据库！", Icon::Error);
@@ -162,24 +200,46 @@ void TFmGroupSet::BLogionClick() {
 }
 
 void TFmGroupSet::BSynchroClick() {
+  if (Busy()) return;
+  if (!TOperation::ClearOfTick(this, [this] { BSynchroClick(); })) return;
   if (platform::ui::MessageBox(this, "询问", "是否与集群中心同步所有数据", Icon::Question, Buttons::YesNo) !=
       platform::ui::Answer::Yes) {
     return;
   }
-  // The worker stops between batches (a post under way is abandoned) and gives up
-  // the snapshot before the journal is replaced under it.
-  if (GroupThread) GroupThread->Stop();  // nothing to do for a suspended one
-  if (!Ds.ExecSql(kRefillStatement)) {
+  // No tick runs while the question waits for its answer, so none is under way here.
+  bool refilled = false, rows = false;
+  {
+    TOperation resync(TOperation::Kind::Dialog, this);
+    // The worker stops between batches (a post under way is abandoned) and gives up
+    // the snapshot before the journal is replaced under it.
+    if (GroupThread) GroupThread->Stop();  // nothing to do for a suspended one
+    refilled = Ds.ExecSql(kRefillStatement);
+    try {
+      rows = refilled && Ds.OpenDataChange();
+    } catch (const std::exception&) {
+      if (ProgramEnding()) return;  // the program's end gave the snapshot up
+      throw;
+    }
+  }
+  if (!refilled) {
     // One transaction: the old journal is whole, and the next tick goes on with it.
+    if (ProgramEnding() || closed_) return;  // nobody to tell
     platform::ui::MessageBox(this, "错误", "数据同步失败，集群中心的数据未被重新生成！", Icon::Error);
     return;
   }
-  if (!Ds.OpenDataChange()) return;  // nothing to send: the worker stays idle
+  if (!rows) return;  // nothing to send: the worker stays idle
   if (GroupThread) GroupThread->Resume();
+  if (ProgramEnding() || closed_) return;
   platform::ui::MessageBox(this, "系统提示", "数据同步将在后台运行，你可以继续其它操作", Icon::Information);
   close();
 }
 
 void TFmGroupSet::BCloseClick() { close(); }
+
+void TFmGroupSet::closeEvent(QCloseEvent* event) {
+  if (login_) login_->Abandon();
+  closed_ = true;
+  QDialog::closeEvent(event);
+}
 
 }  // namespace marrowind

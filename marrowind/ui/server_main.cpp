@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 
 #include "marrowind/core/data_sou.h"
@@ -14,6 +16,7 @@
 #include "marrowind/core/sync_tick.h"
 #include "marrowind/ui/book_data_set.h"
 #include "marrowind/ui/group_set.h"
+#include "marrowind/ui/operation.h"
 #include "platform/service.h"
 #include "platform/ui.h"
 
@@ -61,6 +64,10 @@ TFmServerMain::TFmServerMain(TDs& ds) : Ds(ds), firstTick_(kSerInterval) {
   connect(miProperties, &QAction::triggered, this, [this] { miPropertiesClick(); });
   connect(miClose, &QAction::triggered, this, [this] { miCloseClick(); });
 
+  // Its waits keep the event loop turning.
+  InstallEventLoopWaits();
+  QCoreApplication::instance()->installEventFilter(this);
+
   FormCreate();
 }
 
@@ -102,8 +109,12 @@ void TFmServerMain::ReadSettings() {
 }
 
 void TFmServerMain::AddTrayIcon() {
-  // A desktop without a tray refuses the icon: the program runs on without one.
-  if (TrayIcon || !QSystemTrayIcon::isSystemTrayAvailable()) return;
+  // Made also without a tray (the program may start before the desktop's panel): Qt
+  // shows the icon as soon as a tray comes up, and again after a tray's restart. A
+  // platform without a screen (the service's) never has one.
+  if (TrayIcon) return;
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return;
   TrayIcon = new QSystemTrayIcon(windowIcon());
   TrayIcon->setToolTip(QStringLiteral("Tomevale图书馆系统服务"));
   TrayIcon->setContextMenu(PopupMenu);  // opened at the cursor by a right click
@@ -112,24 +123,36 @@ void TFmServerMain::AddTrayIcon() {
 
 void TFmServerMain::TSerTimer() {
   if (TSer->intervalAsDuration() != kSerInterval) TSer->setInterval(kSerInterval);  // after a shortened first tick
+  // A tick never overlaps itself, and one that falls while a login or a dialog's
+  // request is under way is passed over: the next tries again. So is one while a
+  // message box waits for its answer, which a tick's wait inside it would hold up.
+  if (TOperation::AnyUnderWay() || ProgramEnding()) return;
+  if (qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) return;
+  TOperation tick(TOperation::Kind::Tick, this);
   try {
     marrowind::TSerTimer(Ds, GroupThread.get());
   } catch (const ESilentAbort&) {
-    // The center cannot be reached: the next tick tries again.
+    // The center cannot be reached, or the tick was given up: the next tick tries again.
   } catch (const std::exception& e) {
-    platform::ui::Application::ShowException(e.what());
+    // A wait given up fails its call; that is no error to report.
+    if (!tick.GivenUp()) platform::ui::Application::ShowException(e.what());
   }
 }
 
 void TFmServerMain::NGroupClick() {
-  if (FmGroupSet) return;  // one settings dialog at a time
+  if (FmGroupSet || groupSetOpening_) return;  // one settings dialog at a time
+  if (!TOperation::ClearOfTick(this, [this] { NGroupClick(); })) return;
+  groupSetOpening_ = true;  // its creation may wait for the database
   TFmGroupSet dialog(Ds, GroupThread.get());
+  groupSetOpening_ = false;
+  if (ProgramEnding()) return;
   FmGroupSet = &dialog;
   dialog.exec();
   FmGroupSet = nullptr;
 }
 
 void TFmServerMain::miPropertiesClick() {
+  if (!TOperation::ClearOfTick(this, [this] { miPropertiesClick(); })) return;
   TFmBookDataSet dialog;
   TFmBookDataSet* const previous = FmBookDataSet;
   FmBookDataSet = &dialog;
@@ -140,7 +163,8 @@ void TFmServerMain::miPropertiesClick() {
 void TFmServerMain::miCloseClick() { close(); }
 
 void TFmServerMain::StopGroupThread() {
-  if (!GroupThread) return;
+  if (!GroupThread || workerStopped_) return;
+  workerStopped_ = true;
   try {
     GroupThread->Terminate();
     GroupThread->WaitFor(TGroupThread::kExitWait);
@@ -156,10 +180,23 @@ bool TFmServerMain::WorkerEnded() {
 void TFmServerMain::closeEvent(QCloseEvent* event) {
   if (!closed_) {
     closed_ = true;
-    StopGroupThread();
-    QCoreApplication::quit();
+    SetProgramEnding(true);
+    if (GroupThread) GroupThread->Terminate();
+    // Inside a wait the main thread may hold the connection the worker needs: the wait
+    // for the worker comes once the waits have unwound (the program's end does it).
+    if (!TOperation::AnyUnderWay()) StopGroupThread();
+    // Every loop, the nested ones included; a dialog cannot refuse it.
+    if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(0);
   }
   event->accept();
+}
+
+bool TFmServerMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+    close();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace marrowind

@@ -35,10 +35,12 @@ class TFmServerMain : public QWidget {
   // timer's interval. Takes effect at Initialize.
   void SetFirstTickDelay(std::chrono::milliseconds delay) { firstTick_ = delay; }
 
+  // The menu's items. One chosen while a sync tick waits gives the tick up and runs
+  // once it has ended.
   void NGroupClick();
   void miPropertiesClick();
   void miCloseClick();
-  // Asks the worker to end and waits for it at most TGroupThread::kExitWait.
+  // Asks the worker to end and waits for it at most TGroupThread::kExitWait, once.
   void StopGroupThread();
 
   bool FromService() const { return FromService_; }
@@ -56,7 +58,8 @@ class TFmServerMain : public QWidget {
   QAction* miClose;
   // The sync timer; made by Initialize.
   QTimer* TSer = nullptr;
-  // The tray icon; none where the desktop has no tray.
+  // The tray icon, made by Initialize whether or not the desktop has a tray: it
+  // appears when one comes up. None on a platform without a screen.
   QSystemTrayIcon* TrayIcon = nullptr;
   // The worker; made by Initialize.
   std::unique_ptr<TGroupThread> GroupThread;
@@ -65,8 +68,12 @@ class TFmServerMain : public QWidget {
   TFmBookDataSet* FmBookDataSet = nullptr;
 
  protected:
-  // FormClose: the worker is stopped, then the program's event loop ends.
+  // FormClose: the program is ending (every wait gives up), the worker is asked to
+  // end and waited for (after the waits have unwound when the close came inside one),
+  // then every event loop of the program ends.
   void closeEvent(QCloseEvent* event) override;
+  // The application's quit request (the session manager's at log-out) closes the form.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FormCreate();
@@ -77,6 +84,8 @@ class TFmServerMain : public QWidget {
   TDs& Ds;
   bool FromService_ = false;
   bool closed_ = false;
+  bool groupSetOpening_ = false;
+  bool workerStopped_ = false;
   std::chrono::milliseconds firstTick_;
 };
 

@@ -1,12 +1,15 @@
 #include <codemill.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include "library_fixture.h"
 #include "marrowind/ui/book_data_set.h"
+#include "marrowind/ui/operation.h"
 #include "platform/module.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -33,6 +36,9 @@ std::string Key(const fs::path& folder, const char* key) {
 }
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// What no password looks like in the edit: ten characters of code 0xDF.
+std::string NoPasswordShown() { return QString(10, QChar(0xDF)).toStdString(); }
 
 }  // namespace
 
@@ -79,9 +85,10 @@ TEST(BookDataSet, LoadsTheFileWithThePasswordUnscrambled) {
       {"[Connection]\r\nServer Name=" + Utf8ToCp936("图书馆服务器") + "\r\nPassword=" + Stored(Utf8ToCp936("口令")) +
            "\r\n",
        "图书馆服务器", "", "", "口令"},
-      // No file, no Password key: the empty text through GetPassword, ten 0xDF bytes.
-      {"-", "", "", "", Cp936ToUtf8(std::string(10, '\xDF'))},
-      {"[Connection]\r\nServer Name=srv\r\n", "srv", "", "", Cp936ToUtf8(std::string(10, '\xDF'))},
+      // No file, no Password key: the empty text through GetPassword, ten 0xDF bytes,
+      // shown as ten characters (not as the five that code page 936 makes of them).
+      {"-", "", "", "", NoPasswordShown()},
+      {"[Connection]\r\nServer Name=srv\r\nPassword=\r\n", "srv", "", "", NoPasswordShown()},
   };
   for (const Case& c : cases) {
     TempFolder folder;
@@ -92,6 +99,7 @@ TEST(BookDataSet, LoadsTheFileWithThePasswordUnscrambled) {
     EXPECT_EQ(dlg.EDataBaseName->text().toStdString(), c.database);
     EXPECT_EQ(dlg.EUser->text().toStdString(), c.user);
     EXPECT_EQ(dlg.EPassword->text().toStdString(), c.password);
+    EXPECT_EQ(dlg.EPassword->displayText(), QString(dlg.EPassword->text().size(), QLatin1Char('*')));
   }
 }
 
@@ -196,6 +204,37 @@ TEST(BookDataSet, TestConnectionUsesTheEditsAndTellsTheOutcome) {
   EXPECT_EQ(ReadBytes(lib.Folder() / "DataSet.ini"), before);
 }
 
+// A test connection to a database that another program holds locked waits with the
+// event loop turning: a second 测试链接 is ignored, and closing the dialog gives the
+// test up and closes it once the connection is let go, without a message.
+TEST(BookDataSet, ATestConnectionWaitingForALockIsIgnoredAgainAndGivenUpByClosing) {
+  LibrarySetup lib;
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(lib.Database().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  BoxRecorder boxes;
+  TFmBookDataSet dlg;
+  ASSERT_TRUE(ShowActive(&dlg));
+  dlg.EServerName->setText(Q("sqlite:library.db"));
+  bool checked = false;
+  marrowind::test::Once([&] { return marrowind::TOperation::Of(&dlg) != nullptr; },
+                        [&] {
+                          checked = true;
+                          ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+                          EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+                          dlg.BitBtn2->click();
+                          dlg.close();
+                          EXPECT_TRUE(dlg.isVisible());  // until the test has let go of the connection
+                        });
+  dlg.BitBtn2Click();
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(boxes.boxes.empty());  // not the failure message after the busy time-out
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_FALSE(dlg.Test.Connected());
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+}
+
 TEST(BookDataSet, EnterMovesTheFocusAndStartsNothing) {
   TempFolder folder;
   platform::module::OverrideProgramFolderForTesting(folder.Path());
@@ -224,6 +263,24 @@ TEST(BookDataSet, EnterMovesTheFocusAndStartsNothing) {
   QTest::keyClick(dlg.BitBtn3, Qt::Key_Return);
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_FALSE(fs::exists(folder.Path() / "DataSet.ini"));
+}
+
+TEST(BookDataSet, APasswordThatCannotBeStoredIsReportedReadably) {
+  TempFolder folder;
+  platform::module::OverrideProgramFolderForTesting(folder.Path());
+  BoxRecorder boxes;
+  TFmBookDataSet dlg;
+  ASSERT_TRUE(ShowActive(&dlg));
+  dlg.EPassword->setText(Q("磅"));  // scrambled, its bytes hold a line break
+  dlg.BitBtn1Click();
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  const std::string& text = boxes.boxes[0].text;
+  EXPECT_NE(text.find("无法保存数据库配置"), std::string::npos);
+  EXPECT_EQ(QString::fromUtf8(text).toStdString(), text);  // valid UTF-8
+  EXPECT_EQ(text.find_first_of("\r\n\xDF"), std::string::npos) << text;
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_FALSE(fs::exists(folder.Path() / "DataSet.ini"));
+  dlg.BitBtn3Click();
 }
 
 TEST(BookDataSet, AFileThatCannotBeWrittenIsReportedAndTheDialogStays) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -48,6 +50,13 @@ class GroupSet : public marrowind::test::SyncTest {
   static bool Tested(const TFmGroupSet& d) {
     return d.EGroupUrl->isReadOnly() && d.EGroupId->isReadOnly() && d.ECheckNum->isReadOnly() &&
            !d.BLogion->isEnabled() && d.BSynchro->isEnabled();
+  }
+  // The opening's silent test runs once events are processed, as in the dialog's loop.
+  static bool Opened(const TFmGroupSet& d) {
+    QElapsedTimer t;
+    t.start();
+    while (d.Opening() && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return !d.Opening();
   }
   static bool Untested(const TFmGroupSet& d) {
     return !d.EGroupUrl->isReadOnly() && !d.EGroupId->isReadOnly() && !d.ECheckNum->isReadOnly() &&
@@ -117,6 +126,7 @@ TEST_F(GroupSet, OpeningFillsTheEditsAndTestsSilently) {
     DynNum.Clear();
     BoxRecorder boxes;
     TFmGroupSet d(ds(), nullptr);
+    ASSERT_TRUE(Opened(d));
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(Tested(d), c.tested);
     EXPECT_EQ(Untested(d), !c.tested);
@@ -250,6 +260,7 @@ TEST_F(GroupSet, ResynchronisationStopsARunningWorkerAndSendsTheNewJournal) {
   TGroupThread worker(ds());
   BoxRecorder boxes(Answer::Yes);
   TFmGroupSet d(ds(), &worker);
+  ASSERT_TRUE(Opened(d));
   ASSERT_TRUE(Tested(d));
   ASSERT_TRUE(ds().OpenDataChange());
   worker.Resume();
@@ -304,6 +315,7 @@ TEST_F(GroupSet, ResynchronisationRefusedOrEmptyOrFailedLeavesTheWorkerIdle) {
     TGroupThread worker(ds());
     BoxRecorder boxes(kind == Kind::AnswerNo ? Answer::No : Answer::Yes);
     TFmGroupSet d(ds(), &worker);
+    ASSERT_TRUE(Opened(d));
     ASSERT_TRUE(Tested(d));
     ASSERT_TRUE(marrowind::test::ShowActive(&d));
     if (kind == Kind::RefillFails) Exec("alter table b_Destory rename to b_Destory_gone");
@@ -349,4 +361,72 @@ TEST_F(GroupSet, ResynchronisationRefusedOrEmptyOrFailedLeavesTheWorkerIdle) {
         break;
     }
   }
+}
+
+// While its test login waits for a center that never answers, the dialog shows a busy
+// cursor and ignores 集群测试 and 数据同步; closing it abandons the login without a word.
+TEST_F(GroupSet, ATestLoginUnderWayIgnoresTheButtonsAndClosingAbandonsIt) {
+  center().set_handler("Api/GroupLogin", [](const marrowind::testing::RecordedRequest&) {
+    return Reply{.mode = ReplyMode::NeverAnswer};
+  });
+  StoreSettings("Http://", "", "");
+  BoxRecorder boxes(Answer::Yes);
+  TFmGroupSet d(ds(), nullptr);
+  ASSERT_TRUE(marrowind::test::ShowActive(&d));
+  d.EGroupUrl->setText(Q(center().base_url()));
+  d.EGroupId->setText(Q("S01"));
+  d.ECheckNum->setText(Q("pw"));
+  bool checked = false;
+  marrowind::test::Once([&] { return center().request_count() == 1; },
+                        [&] {
+                          checked = true;
+                          ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+                          EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+                          d.BLogion->click();  // not a second login (which would wait here)
+                          d.BSynchroClick();   // not the question
+                          EXPECT_TRUE(boxes.boxes.empty());
+                          EXPECT_EQ(center().request_count(), 1u);
+                          d.close();
+                        });
+  d.BLogionClick();
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(boxes.boxes.empty());  // abandoned: not the failed test's message after the time limit
+  EXPECT_TRUE(Untested(d));
+  EXPECT_TRUE(DynNum.Empty());
+  EXPECT_EQ(Setting(14), "Http://");
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// The edits' length limits bind typing only: a stored station id longer than its edit
+// is shown, tested and stored whole.
+TEST_F(GroupSet, AStationIdLongerThanItsEditIsShownTestedAndStoredWhole) {
+  const std::string id = "ABCDEFGHIJKL";  // 12 characters; the edit takes 10 typed ones
+  center().set_handler("Api/GroupLogin", [&](const marrowind::testing::RecordedRequest& r) {
+    return Reply{.body = r.query() == "GroupId=" + id + "&Pw=pw" ? "\"OK4711\"" : "\"ERR\""};
+  });
+  for (bool storedCodeRight : {true, false}) {
+    SCOPED_TRACE(storedCodeRight);
+    StoreSettings(center().base_url(), id, storedCodeRight ? "pw" : "old");
+    BoxRecorder boxes;
+    TFmGroupSet d(ds(), nullptr);
+    ASSERT_TRUE(Opened(d));
+    EXPECT_EQ(d.EGroupId->text(), Q(id));
+    EXPECT_EQ(center().requests_to("Api/GroupLogin").back().query(),
+              "GroupId=" + id + "&Pw=" + (storedCodeRight ? "pw" : "old"));
+    EXPECT_EQ(Tested(d), storedCodeRight);
+    if (!storedCodeRight) {
+      d.ECheckNum->setText(Q("pw"));
+      d.BLogionClick();
+      ASSERT_EQ(boxes.boxes.size(), 1u);
+      EXPECT_EQ(boxes.boxes[0].text, "集群测试已通过，现在可开始数据同步！");
+      EXPECT_EQ(Setting(15), id);
+      EXPECT_EQ(GroupId.Get(), id);
+    }
+  }
+  // Typing still stops at the limit.
+  StoreSettings("Http://", "", "");
+  TFmGroupSet d(ds(), nullptr);
+  ASSERT_TRUE(marrowind::test::ShowActive(&d));
+  QTest::keyClicks(d.EGroupId, Q(id));
+  EXPECT_EQ(d.EGroupId->text(), Q(id.substr(0, 10)));
 }

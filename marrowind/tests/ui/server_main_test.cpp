@@ -5,12 +5,15 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QThread>
+#include <QTest>
 #include <QTimer>
+#include <sqlite3.h>
 
 #include "marrowind/core/group_thread.h"
 #include "marrowind/core/sync_tick.h"
 #include "marrowind/ui/book_data_set.h"
 #include "marrowind/ui/group_set.h"
+#include "marrowind/ui/operation.h"
 #include "marrowind/ui/server_main.h"
 #include "sync_support.h"
 #include "ui_test_support.h"
@@ -34,6 +37,20 @@ class ServerMain : public marrowind::test::SyncTest {
                          [](const marrowind::testing::RecordedRequest&) { return Reply{.body = "\"OK4711\""}; });
     center().set_handler("api/StationData",
                          [](const marrowind::testing::RecordedRequest&) { return Reply{.body = "\"OK\""}; });
+  }
+  void TearDown() override {
+    marrowind::SetProgramEnding(false);  // the next test's program runs
+    SyncTest::TearDown();
+  }
+
+  static Reply Silent(const marrowind::testing::RecordedRequest&) { return Reply{.mode = ReplyMode::NeverAnswer}; }
+
+  static int OpenClusterDialogs() {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (dynamic_cast<marrowind::TFmGroupSet*>(w) && w->isVisible()) ++n;
+    }
+    return n;
   }
 
   static std::vector<std::string> VisibleItems(const TFmServerMain& f) {
@@ -214,4 +231,148 @@ TEST_F(ServerMain, ExitEndsTheWorkerIdleOrInsideAPost) {
     EXPECT_TRUE(f.Closed());
     EXPECT_TRUE(f.WorkerEnded());  // within the exit wait
   }
+}
+
+// A login the center never answers and a database call that waits for another
+// program's lock both leave the event loop turning (a timer fires all along); the
+// program's end gives either wait up at once.
+TEST_F(ServerMain, TheEventLoopTurnsWhileALoginStallsOrTheDatabaseIsLocked) {
+  TFmServerMain f(ds());
+  center().set_handler("Api/GroupLogin", Silent);
+  const std::string url = marrowind::LoginUrl(center().base_url(), "S01", "pw");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(lib_->Database().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  int fired = 0;
+  QTimer timer;
+  timer.setInterval(10);
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++fired; });
+  timer.start();
+
+  marrowind::SetHttpLimits({2000ms, 500ms});
+  std::string text = "unchanged";
+  EXPECT_FALSE(marrowind::HttpGetResult(url, text));  // the time limit: a failed login
+  EXPECT_GT(fired, 5);
+  fired = 0;
+  ds().AcData.SetBusyTimeout(500ms);
+  EXPECT_FALSE(ds().ExecSql("update SystemRul set Content='x' where SystemCode=1"));
+  EXPECT_GT(fired, 5);
+
+  // No time limit near: only the program's end (here from the timer) stops them.
+  marrowind::SetHttpLimits({60000ms, 60000ms});
+  ds().AcData.SetBusyTimeout(60000ms);
+  for (bool login : {true, false}) {
+    SCOPED_TRACE(login);
+    QElapsedTimer t;
+    t.start();
+    QTimer::singleShot(100, [] { marrowind::SetProgramEnding(true); });
+    if (login) {
+      EXPECT_THROW(marrowind::HttpGetResult(url, text), marrowind::ESilentAbort);
+    } else {
+      EXPECT_FALSE(ds().ExecSql("update SystemRul set Content='x' where SystemCode=1"));
+    }
+    EXPECT_LT(t.elapsed(), 30000);
+    marrowind::SetProgramEnding(false);
+  }
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+}
+
+// While the cluster dialog's opening test login waits for the center, a second
+// "集群中心设置" opens nothing and the sync timer's ticks pass over; closing the dialog
+// abandons the login.
+TEST_F(ServerMain, WhileTheDialogsTestLoginWaitsTicksPassOverAndNoSecondDialogOpens) {
+  StoreSettings(center().base_url(), "S01", "pw");
+  center().set_handler("Api/GroupLogin", Silent);
+  BoxRecorder boxes;
+  TFmServerMain f(ds());
+  f.Initialize(false);
+  bool checked = false;
+  marrowind::test::Once([&] { return center().request_count() == 1; },
+                        [&] {
+                          checked = true;
+                          f.NGroup->trigger();
+                          EXPECT_EQ(OpenClusterDialogs(), 1);
+                          f.TSer->start(1);
+                          QTest::qWait(100);  // ticks come and pass over
+                          f.TSer->stop();
+                          EXPECT_EQ(center().request_count(), 1u);
+                          ASSERT_NE(f.FmGroupSet, nullptr);
+                          f.FmGroupSet->close();
+                        });
+  f.NGroup->trigger();
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(f.FmGroupSet, nullptr);
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_TRUE(marrowind::DynNum.Empty());
+  EXPECT_FALSE(marrowind::TOperation::AnyUnderWay());
+}
+
+// A menu choice made while the tick waits for a silent center does not wait for the
+// tick's time limit: the tick is given up and the dialog opens at once.
+TEST_F(ServerMain, AMenuChoiceGivesUpAStalledTick) {
+  StoreSettings(center().base_url(), "S01", "pw");
+  center().enqueue("Api/GroupLogin", Reply{.mode = ReplyMode::NeverAnswer});  // the tick's
+  marrowind::SetHttpLimits({2000ms, 60000ms});
+  BoxRecorder boxes;
+  TFmServerMain f(ds());
+  f.SetFirstTickDelay(1ms);
+  f.Initialize(false);
+  QElapsedTimer t;
+  bool opened = false;
+  marrowind::test::Once([&] { return center().request_count() == 1; },
+                        [&] {
+                          t.start();
+                          f.NGroup->trigger();  // inside the tick's wait: returns at once
+                        });
+  marrowind::test::Once([&] { return f.FmGroupSet && !f.FmGroupSet->Opening(); },
+                        [&] {
+                          opened = true;
+                          EXPECT_LT(t.elapsed(), 30000);  // long before the tick's limit
+                          EXPECT_EQ(marrowind::DynNum.Get(), "4711");  // its own test login passed
+                          f.FmGroupSet->close();
+                        });
+  EXPECT_TRUE(RunEventsUntil([&] { return opened && !f.FmGroupSet; }, 30s));
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_EQ(center().requests_to("Api/GroupLogin").size(), 2u);
+}
+
+// The desktop session's end (its quit request, or any quit of the application) ends
+// the program as 退出 does, also while a dialog waits for the center.
+TEST_F(ServerMain, TheSessionsQuitRequestEndsTheProgramAlsoWithADialogWaiting) {
+  StoreSettings(center().base_url(), "S01", "pw");
+  center().set_handler("Api/GroupLogin", Silent);
+  BoxRecorder boxes;
+  TFmServerMain f(ds());
+  f.Initialize(false);
+  marrowind::test::Once([&] { return center().request_count() == 1; },
+                        [&] {
+                          QEvent quit(QEvent::Quit);
+                          QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+                        });
+  f.NGroup->trigger();  // returns once the quit has ended every loop
+  EXPECT_TRUE(f.Closed());
+  EXPECT_EQ(f.FmGroupSet, nullptr);
+  EXPECT_TRUE(boxes.boxes.empty());
+  f.StopGroupThread();
+  EXPECT_TRUE(f.WorkerEnded());
+  marrowind::test::ForgetTheEndOfTheLoops();
+}
+
+// While a message box waits for its answer the ticks pass over: a tick waiting for the
+// center inside the box's loop would hold up what follows the answer.
+TEST_F(ServerMain, TicksPassOverWhileAMessageBoxWaitsForItsAnswer) {
+  StoreSettings(center().base_url(), "S01", "pw");
+  TFmServerMain f(ds());
+  f.Initialize(false);
+  QTimer::singleShot(0, [&] {
+    f.TSer->start(1);
+    QTimer::singleShot(100, [] {
+      ASSERT_NE(QApplication::activeModalWidget(), nullptr);
+      QApplication::activeModalWidget()->close();
+    });
+  });
+  platform::ui::MessageBox(nullptr, "系统提示", "…", Icon::Information);  // a real box
+  f.TSer->stop();
+  EXPECT_EQ(center().request_count(), 0u);
 }

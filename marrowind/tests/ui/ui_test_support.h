@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -50,5 +51,13 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) 
 
 // Shows the widget and waits until it is the active window, so that it has the focus.
 bool ShowActive(QWidget* w);
+
+// Runs `action` once, from whichever event loop turns first after `condition` holds
+// (a wait's own loop included): how a test acts while the program waits.
+void Once(std::function<bool()> condition, std::function<void()> action);
+
+// After the program ended its event loops from inside a nested one, a loop started
+// later would end at once; this forgets that end, as a new exec() of the program would.
+void ForgetTheEndOfTheLoops();
 
 }  // namespace marrowind::test

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "backend.h"
+#include "busy_wait.h"
 #include "odbc_mapping.h"
 #include "platform/module.h"
 #include "platform/text.h"
@@ -103,11 +104,24 @@ std::chrono::seconds Connection::ConnectTimeout() const {
 }
 
 std::int64_t Connection::Execute(std::string_view sql) {
-  auto lock = Lock();
+  auto lock = LockForCall();
   return Require().Run(sql, false).changes;
 }
 
 std::unique_lock<std::recursive_mutex> Connection::Lock() const { return std::unique_lock(mu_); }
+
+std::unique_lock<std::recursive_mutex> Connection::LockForCall() const {
+  std::unique_lock lock(mu_, std::try_to_lock);
+  if (lock.owns_lock()) return lock;
+  if (!detail::HasBusyWait()) {
+    lock.lock();
+    return lock;
+  }
+  while (!lock.try_lock()) {
+    if (!detail::BusyStep(detail::kBusyStep)) throw DbError("the wait for the database connection was given up");
+  }
+  return lock;
+}
 
 detail::Backend& Connection::Require() {
   if (!backend_) throw DbError("the database connection is not open");
@@ -219,7 +233,7 @@ void Query::Open() {
   Close();
   detail::ResultSet rs;
   {
-    auto lock = conn_.Lock();
+    auto lock = conn_.LockForCall();
     rs = conn_.Require().Run(sql_, true);
   }
   columns_ = std::move(rs.columns);
@@ -235,7 +249,7 @@ void Query::Open() {
 
 std::int64_t Query::ExecSql() {
   Close();
-  auto lock = conn_.Lock();
+  auto lock = conn_.LockForCall();
   return conn_.Require().Run(sql_, false).changes;
 }
 
@@ -318,7 +332,7 @@ void Query::UpdateBatch() {
   }
   if (table.empty()) throw DbError("cannot delete rows of a record set that comes from no table");
 
-  auto lock = conn_.Lock();
+  auto lock = conn_.LockForCall();
   detail::Backend& backend = conn_.Require();
   detail::DeleteBatch batch{database, schema, table, backend.PrimaryKey(database, schema, table), {}, {}};
   if (batch.keyColumns.empty()) throw DbError("cannot delete rows of table " + table + ": it has no primary key");

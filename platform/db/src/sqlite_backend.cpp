@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "backend.h"
+#include "busy_wait.h"
 #include "platform/text.h"
 #include "tsql.h"
 #include "values.h"
@@ -279,11 +280,12 @@ class SqliteBackend final : public Backend {
   ~SqliteBackend() override { sqlite3_close_v2(db_); }
 
   void SetBusyTimeout(std::chrono::milliseconds timeout) override {
-    auto ms = std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT32_MAX);
-    sqlite3_busy_timeout(db_, static_cast<int>(ms));
+    busyTimeout_ = std::max(timeout, std::chrono::milliseconds(0));
+    sqlite3_busy_handler(db_, &SqliteBackend::OnBusy, this);
   }
 
   ResultSet Run(std::string_view sql, bool wantRows) override {
+    RefuseWhileWaiting();
     std::vector<TsqlStatement> stmts = SplitTsql(sql);
     ResultSet rs;
     if (stmts.empty()) {
@@ -321,6 +323,7 @@ class SqliteBackend final : public Backend {
   }
 
   void Delete(const DeleteBatch& batch) override {
+    RefuseWhileWaiting();
     std::string sql = "DELETE FROM " + QuoteId(batch.database.empty() ? "main" : batch.database) + "." +
                       QuoteId(batch.table) + " WHERE ";
     for (size_t k = 0; k < batch.keyColumns.size(); ++k) {
@@ -378,6 +381,27 @@ class SqliteBackend final : public Backend {
   };
 
   [[noreturn]] void Fail() const { throw DbError(sqlite3_errmsg(db_)); }
+
+  // SQLite's wait for another program's lock, in the calling thread's way of waiting
+  // (which may give it up), bounded by the busy time-out. 0 ends the wait: the
+  // statement fails with "database is locked".
+  static int OnBusy(void* self, int count) {
+    auto* b = static_cast<SqliteBackend*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) b->busySince_ = now;
+    const auto left = b->busyTimeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(now - b->busySince_);
+    if (left <= std::chrono::milliseconds(0)) return 0;
+    b->waiting_ = true;
+    const bool goOn = BusyStep(std::min(left, kBusyStep));
+    b->waiting_ = false;
+    return goOn ? 1 : 0;
+  }
+
+  // A wait that runs the caller's event loop must not let it start another statement
+  // on this connection in the middle of the waiting one.
+  void RefuseWhileWaiting() const {
+    if (waiting_) throw DbError("the database connection is waiting for a lock and cannot run another statement");
+  }
 
   void Exec(const char* sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
@@ -525,6 +549,9 @@ class SqliteBackend final : public Backend {
   }
 
   sqlite3* db_ = nullptr;
+  std::chrono::milliseconds busyTimeout_{0};
+  std::chrono::steady_clock::time_point busySince_;
+  bool waiting_ = false;
 };
 
 }  // namespace

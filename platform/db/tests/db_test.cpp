@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "db_test_support.h"
@@ -232,4 +233,62 @@ TEST_F(Db, LockedDatabaseIsWaitedFor) {
   release.join();
   sqlite3_close(other);
   EXPECT_EQ(Count(c, "select sum(a) from t"), 6);
+}
+
+// A thread's own way of waiting: it takes every step of a wait for another program's
+// lock and for a connection another thread holds, and may give the wait up; a
+// statement on the same connection from inside the wait is refused, not run halfway
+// through the waiting one.
+TEST_F(Db, TheThreadsBusyWaitTakesTheStepsAndMayGiveUp) {
+  fs::path file = MakeDatabase("create table t(a int)");
+  sqlite3* other = nullptr;
+  Connection c;
+  Connect(c, file);
+  c.SetBusyTimeout(600s);  // only the wait itself ends it
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  int steps = 0;
+  std::string inside;
+  SetThreadBusyWait([&](std::chrono::milliseconds step) {
+    EXPECT_GT(step.count(), 0);
+    EXPECT_LE(step, c.BusyTimeout());
+    if (++steps == 1) inside = Message([&] { c.Execute("insert into t values(9)"); });
+    return steps < 5;
+  });
+  EXPECT_NE(Message([&] { c.Execute("insert into t values(1)"); }).find("locked"), std::string::npos);
+  EXPECT_EQ(steps, 5);
+  EXPECT_NE(inside.find("waiting for a lock"), std::string::npos) << inside;
+
+  // Waited through to the other program's commit.
+  steps = 0;
+  SetThreadBusyWait([&](std::chrono::milliseconds) {
+    if (++steps == 3) sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    return true;
+  });
+  EXPECT_EQ(c.Execute("insert into t values(2)"), 1);
+  EXPECT_EQ(steps, 3);
+
+  // A connection that another thread holds: the wait's steps, and its giving up.
+  std::promise<void> held, release;
+  std::thread holder([&] {
+    auto lock = c.Lock();
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  steps = 0;
+  SetThreadBusyWait([&](std::chrono::milliseconds) { return ++steps < 3; });
+  EXPECT_NE(Message([&] { Count(c, "select count(*) from t"); }).find("given up"), std::string::npos);
+  EXPECT_EQ(steps, 3);
+  bool released = false;
+  SetThreadBusyWait([&](std::chrono::milliseconds) {
+    if (!released) release.set_value();
+    released = true;
+    return true;
+  });
+  EXPECT_EQ(Count(c, "select sum(a) from t"), 2);
+  holder.join();
+  SetThreadBusyWait({});
+  sqlite3_close(other);
 }

@@ -1,6 +1,7 @@
 #include "platform/service.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 
@@ -83,8 +84,23 @@ std::string UnitNameFor(std::string_view serviceName) {
 }
 
 std::vector<fs::path> DefaultUnitDirectories() {
-    return {"/etc/systemd/system", "/run/systemd/system", "/usr/local/lib/systemd/system",
-            "/usr/lib/systemd/system", "/lib/systemd/system"};
+    const std::vector<fs::path> standard{"/etc/systemd/system", "/run/systemd/system",
+                                         "/usr/local/lib/systemd/system", "/usr/lib/systemd/system",
+                                         "/lib/systemd/system"};
+    // As systemd reads it: folders separated by ':', the standard ones after a final ':'.
+    const char* path = std::getenv("SYSTEMD_UNIT_PATH");
+    if (path == nullptr || *path == '\0') return standard;
+    std::vector<fs::path> dirs;
+    std::string_view rest(path);
+    for (;;) {
+        const size_t colon = rest.find(':');
+        const std::string_view part = rest.substr(0, colon);
+        if (!part.empty()) dirs.emplace_back(part);
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+    if (std::string_view(path).back() == ':') dirs.insert(dirs.end(), standard.begin(), standard.end());
+    return dirs;
 }
 
 std::optional<std::string> ServiceStartAccount(std::string_view unitName,

@@ -131,3 +131,25 @@ TEST_F(UnitFolders, MaskedUnitIsNoService) {
     Unit("etc", "");
     EXPECT_EQ(Account(), std::nullopt);
 }
+
+TEST(ServiceManager, UnitSearchPathFromTheEnvironmentAsSystemdReadsIt) {
+    const std::vector<std::filesystem::path> standard = svc::DefaultUnitDirectories();
+    ASSERT_EQ(standard.front(), "/etc/systemd/system");
+    struct Case {
+        const char* value;
+        std::vector<std::filesystem::path> dirs;
+    } cases[] = {
+        {"/a:/b", {"/a", "/b"}},
+        {"/a::/b", {"/a", "/b"}},
+        {"", standard},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(::setenv("SYSTEMD_UNIT_PATH", c.value, 1), 0);
+        EXPECT_EQ(svc::DefaultUnitDirectories(), c.dirs) << c.value;
+    }
+    ASSERT_EQ(::setenv("SYSTEMD_UNIT_PATH", "/a:", 1), 0);
+    std::vector<std::filesystem::path> appended{"/a"};
+    appended.insert(appended.end(), standard.begin(), standard.end());
+    EXPECT_EQ(svc::DefaultUnitDirectories(), appended);
+    ::unsetenv("SYSTEMD_UNIT_PATH");
+}

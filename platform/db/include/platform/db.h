@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -106,6 +107,16 @@ inline constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 // ADO's default time for opening a connection.
 inline constexpr std::chrono::seconds kDefaultConnectTimeout{15};
 
+// How the calling thread waits while a call of this layer waits: for an SQLite
+// database that another program holds locked (a SQL Server waits on its own side),
+// and for a connection that another thread is using. Called again and again with the
+// longest the step may take, until the wait is over (or the busy time-out has passed,
+// for a database lock); it returns false to give the wait up at once, and the call then
+// fails with DbError. Without one the thread sleeps through a database lock and blocks
+// on a busy connection. The calling thread's own: each thread sets its own.
+using BusyWait = std::function<bool(std::chrono::milliseconds step)>;
+void SetThreadBusyWait(BusyWait wait);
+
 namespace detail {
 class Backend;
 }
@@ -154,6 +165,8 @@ class Connection {
  private:
   friend class Query;
   detail::Backend& Require();  // the open backend, or DbError
+  // Lock() for a call that runs statements: waits through the thread's BusyWait.
+  std::unique_lock<std::recursive_mutex> LockForCall() const;
 
   mutable std::recursive_mutex mu_;
   std::string text_;

@@ -75,7 +75,9 @@ inline constexpr std::string_view kServiceName = "TomevaleServer";
 std::string UnitNameFor(std::string_view serviceName);
 
 // The unit search path, highest priority first: /etc/systemd/system, /run/systemd/system,
-// /usr/local/lib/systemd/system, /usr/lib/systemd/system, /lib/systemd/system.
+// /usr/local/lib/systemd/system, /usr/lib/systemd/system, /lib/systemd/system; or, as
+// systemd takes it, the folders of SYSTEMD_UNIT_PATH (separated by ':'; a final ':'
+// appends the standard ones).
 std::vector<std::filesystem::path> DefaultUnitDirectories();
 
 // The account the unit's service runs as, read from the unit files as systemd would load
