@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <charconv>
 
 namespace platform::db::detail {
 namespace {
@@ -84,8 +85,8 @@ std::string Upper(std::string_view w) {
   return u;
 }
 
-bool OneOf(const std::string& w, std::initializer_list<const char*> list) {
-  for (const char* x : list) {
+bool OneOf(std::string_view w, std::initializer_list<std::string_view> list) {
+  for (std::string_view x : list) {
     if (w == x) return true;
   }
   return false;
@@ -132,6 +133,7 @@ class Splitter {
     if (t.kind == Tok::String && lastWasN_) {
       cur_.pop_back();  // N'text' is 'text': all text is Unicode here
     }
+    NoteLiteral(t, up);
     cur_ += t.text;
     ++significant_;
     lastWasN_ = t.kind == Tok::Word && (t.text == "N" || t.text == "n");
@@ -155,6 +157,47 @@ class Splitter {
       if (verb_ == "INSERT" && up == "SELECT" && depth_ == 0) insertSelect_ = true;
     }
     prev_ = up;
+  }
+
+  // Takes note of a whole number that the outer WHERE clause of a SELECT compares
+  // with (see TsqlStatement::shape), before the token joins the text.
+  void NoteLiteral(const Token& t, const std::string& up) {
+    if (verb_ != "SELECT" || shapeless_) return;
+    char c0 = t.text.empty() ? 0 : t.text[0];
+    if (c0 == '?' || c0 == ':' || c0 == '@' || c0 == '$') {
+      shapeless_ = true;  // parameters of its own would be numbered among ours
+      return;
+    }
+    if (depth_ != 0 || t.kind != Tok::Word) {
+      if (inWhere_ && t.kind == Tok::Number && (prev_ == "=" || prev_ == "<" || prev_ == ">") &&
+          literals_.size() < kMaxLiterals) {
+        std::int64_t v = 0;
+        auto [end, ec] = std::from_chars(t.text.data(), t.text.data() + t.text.size(), v);
+        if (ec == std::errc() && end == t.text.data() + t.text.size()) {
+          literals_.push_back({cur_.size(), t.text.size(), v});
+        }
+      }
+      return;
+    }
+    if (up == "WHERE" && !whereDone_) {
+      inWhere_ = true;
+    } else if (OneOf(up, {"GROUP", "ORDER", "LIMIT", "HAVING", "WINDOW", "UNION", "EXCEPT", "INTERSECT"})) {
+      inWhere_ = false;
+      whereDone_ = true;
+    }
+  }
+
+  void Shape(TsqlStatement& st) const {
+    if (shapeless_ || literals_.empty()) return;
+    size_t from = 0;
+    for (size_t i = 0; i < literals_.size(); ++i) {
+      st.shape.append(cur_, from, literals_[i].at - from);
+      st.shape += '?';
+      st.shape += std::to_string(i + 1);
+      from = literals_[i].at + literals_[i].length;
+      st.values.push_back(literals_[i].value);
+    }
+    st.shape.append(cur_, from, std::string::npos);
   }
 
   // Whether a statement keyword continues the statement under way.
@@ -182,6 +225,7 @@ class Splitter {
       } else {
         st.text = cur_;
         st.readOnly = verb_ == "SELECT";
+        if (st.readOnly) Shape(st);
       }
       out_.push_back(std::move(st));
     }
@@ -191,7 +235,15 @@ class Splitter {
     significant_ = 0;
     depth_ = caseDepth_ = triggerDepth_ = trigger_ = 0;
     sawValues_ = insertSelect_ = lastWasN_ = false;
+    inWhere_ = whereDone_ = shapeless_ = false;
+    literals_.clear();
   }
+
+  struct Literal {
+    size_t at, length;  // in cur_
+    std::int64_t value;
+  };
+  static constexpr size_t kMaxLiterals = 99;
 
   std::vector<TsqlStatement> out_;
   std::string cur_, verb_, prev_;
@@ -199,6 +251,8 @@ class Splitter {
   int depth_ = 0, caseDepth_ = 0, triggerDepth_ = 0;
   int trigger_ = 0;  // 0 none, 1 trigger header, 2 inside its BEGIN ... END, 3 after it
   bool sawValues_ = false, insertSelect_ = false, lastWasN_ = false;
+  bool inWhere_ = false, whereDone_ = false, shapeless_ = false;
+  std::vector<Literal> literals_;
 };
 
 }  // namespace
