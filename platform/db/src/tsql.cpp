@@ -14,8 +14,13 @@ struct Token {
   std::string_view text;
 };
 
-bool WordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '@' || c == '#' || c >= 0x80; }
-bool WordChar(unsigned char c) { return WordStart(c) || std::isdigit(c) || c == '$'; }
+// ASCII classes, whatever the process locale: a byte of a UTF-8 character is never a
+// blank or a letter of its own.
+bool Space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool Digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool Letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool WordStart(unsigned char c) { return Letter(c) || c == '_' || c == '@' || c == '#' || c >= 0x80; }
+bool WordChar(unsigned char c) { return WordStart(c) || Digit(c) || c == '$'; }
 
 // Text up to and including the closing `close`; a doubled `close` stands for itself.
 size_t QuotedEnd(std::string_view s, size_t p, char close) {
@@ -33,13 +38,14 @@ size_t QuotedEnd(std::string_view s, size_t p, char close) {
 
 std::vector<Token> Tokenize(std::string_view s) {
   std::vector<Token> out;
+  out.reserve(s.size() / 4 + 1);
   size_t p = 0;
   while (p < s.size()) {
     unsigned char c = static_cast<unsigned char>(s[p]);
     size_t e = p + 1;
     Tok kind = Tok::Punct;
-    if (std::isspace(c)) {
-      while (e < s.size() && std::isspace(static_cast<unsigned char>(s[e]))) ++e;
+    if (Space(c)) {
+      while (e < s.size() && Space(static_cast<unsigned char>(s[e]))) ++e;
       kind = Tok::Space;
     } else if (c == '-' && p + 1 < s.size() && s[p + 1] == '-') {
       e = s.find('\n', p);
@@ -55,12 +61,12 @@ std::vector<Token> Tokenize(std::string_view s) {
     } else if (c == '"' || c == '`' || c == '[') {
       e = QuotedEnd(s, p, c == '[' ? ']' : static_cast<char>(c));
       kind = Tok::Quoted;
-    } else if (std::isdigit(c) || (c == '.' && p + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[p + 1])))) {
+    } else if (Digit(c) || (c == '.' && p + 1 < s.size() && Digit(static_cast<unsigned char>(s[p + 1])))) {
       while (e < s.size()) {
         unsigned char d = static_cast<unsigned char>(s[e]);
         if ((d == '+' || d == '-') && (s[e - 1] == 'e' || s[e - 1] == 'E')) {
           ++e;
-        } else if (std::isalnum(d) || d == '.' || d == '_') {
+        } else if (Letter(d) || Digit(d) || d == '.' || d == '_') {
           ++e;
         } else {
           break;
@@ -212,7 +218,7 @@ class Splitter {
 
   void Finish() {
     if (significant_ > 0) {
-      while (!cur_.empty() && std::isspace(static_cast<unsigned char>(cur_.back()))) cur_.pop_back();
+      while (!cur_.empty() && Space(static_cast<unsigned char>(cur_.back()))) cur_.pop_back();
       TsqlStatement st;
       if (verb_ == "IF") {
         st.kind = TsqlStatement::Kind::If;
