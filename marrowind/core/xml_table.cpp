@@ -107,7 +107,9 @@ std::string XmlCleaned(std::string_view value) {
 }
 
 std::string BuildXmlTable(db::Query& query) {
-  std::string doc = "<XmlTable>";
+  std::string doc;
+  doc.reserve(4096);
+  doc = "<XmlTable>";
   const size_t columns = query.FieldCount();
   for (query.First(); !query.Eof(); query.Next()) {
     doc += "<rows>";

@@ -24,6 +24,8 @@ TEST(XmlTable, ValueTextForms) {
       {db::Currency{-1}, T::Currency, "-0.0001"},
       {db::Currency{390000}, T::Decimal, "39"},
       {db::Currency{0}, T::Currency, "0"},
+      {db::Currency{100500}, T::Currency, "10.05"},
+      {db::Currency{-123456}, T::Currency, "-12.3456"},
       {0.8, T::Float, "0.8"},
       {1.0 / 3, T::Float, "0.333333333333333"},
       {1e20, T::Float, "1E20"},
