@@ -240,6 +240,8 @@ class Query {
   // an ODBC driver that reports none it is the table of a text
   //   SELECT * | col, ... FROM [[catalog.]schema.]table [WHERE ...] [ORDER BY ...]
   // (no alias, expression, join or union), whose columns are then that table's.
+  // The table and its key are looked up at the first batch update and kept while
+  // the record set stays open.
   void UpdateBatch();
   // Brings the pending deleted rows back into the record set.
   void CancelBatch();
