@@ -127,6 +127,12 @@ std::optional<TRun> FindRun(db::Query& snapshot) {
   return run;
 }
 
+void DeleteAcknowledged(db::Query& snapshot, std::int64_t firstId, std::int64_t lastId) {
+  snapshot.First();
+  while (!snapshot.Eof() && ChangeIdOf(snapshot) < firstId) snapshot.Next();
+  while (!snapshot.Eof() && ChangeIdOf(snapshot) <= lastId) snapshot.Delete();
+}
+
 struct TGroupThread::State {
   explicit State(TDs& d) : ds(d) {}
 
@@ -216,9 +222,7 @@ struct TGroupThread::State {
 
     db::Query& snapshot = ds.AqDataChange;
     try {
-      snapshot.First();
-      while (!snapshot.Eof() && ChangeIdOf(snapshot) < firstId) snapshot.Next();
-      while (!snapshot.Eof() && ChangeIdOf(snapshot) <= lastId) snapshot.Delete();
+      DeleteAcknowledged(snapshot, firstId, lastId);
       snapshot.UpdateBatch();
     } catch (const std::exception&) {
       // The rows stay in the journal and in the snapshot; the center gets the batch

@@ -43,6 +43,11 @@ struct TRun {
 };
 std::optional<TRun> FindRun(platform::db::Query& snapshot);
 
+// Marks an acknowledged run's rows deleted in the snapshot: from its first row, rows
+// before firstId (passed over) stay, then every row up to lastId goes. Nothing
+// reaches the journal before the snapshot's batch update.
+void DeleteAcknowledged(platform::db::Query& snapshot, std::int64_t firstId, std::int64_t lastId);
+
 // The center's acknowledgement of a batch: a success status (200 to 299) and a body of
 // exactly "OK" in double quotes, nothing before or after.
 bool BatchAcknowledged(long status, std::string_view body);

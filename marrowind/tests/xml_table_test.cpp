@@ -25,6 +25,8 @@ TEST(XmlTable, ValueTextForms) {
       {db::Currency{-1}, T::Currency, "-0.0001"},
       {db::Currency{390000}, T::Decimal, "39"},
       {db::Currency{0}, T::Currency, "0"},
+      {db::Currency{100500}, T::Currency, "10.05"},
+      {db::Currency{-123456}, T::Currency, "-12.3456"},
       {0.8, T::Float, "0.8"},
       {1.0 / 3, T::Float, "0.333333333333333"},
       {1e20, T::Float, "1E20"},
@@ -35,6 +37,8 @@ TEST(XmlTable, ValueTextForms) {
       {db::DateTime{2023, 9, 1, 14, 20, 5, 0}, T::DateTime, "2023-09-01 14:20:05"},
       {db::DateTime{2023, 9, 1, 0, 0, 1, 0}, T::DateTime, "2023-09-01 0:00:01"},
       {db::DateTime{2023, 9, 1, 0, 0, 0, 500}, T::DateTime, "2023-09-01"},  // milliseconds are no time of day
+      {db::DateTime{999, 1, 2, 23, 59, 59, 0}, T::DateTime, "0999-01-02 23:59:59"},
+      {db::DateTime{12345, 1, 2}, T::DateTime, "12345-01-02"},
       {std::string("红楼梦 \"a'b\"\t"), T::String, "红楼梦 \"a'b\"\t"},
       {std::string("\x01\xAB", 2), T::Bytes, "01AB"},
   };

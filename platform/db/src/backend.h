@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "platform/db.h"
+#include "record_set.h"
 
 namespace platform::db::detail {
 
 struct ResultSet {
   bool hasColumns = false;
   std::vector<ColumnInfo> columns;
-  std::vector<std::vector<Value>> rows;  // each converted to its column's type
+  RecordSet rows;                        // each value in the form of its column's type
   std::int64_t changes = 0;              // rows changed by the whole text
 };
 

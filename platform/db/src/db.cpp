@@ -7,6 +7,7 @@
 #include "odbc_mapping.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "record_set.h"
 #include "values.h"
 
 namespace platform::db {
@@ -132,12 +133,12 @@ detail::Backend& Connection::Require() {
 
 const ColumnInfo& Field::Info() const { return q_->columns_[index_]; }
 
-const Value& Field::AsValue() const { return q_->Cell(index_); }
+Value Field::AsValue() const { return q_->Cell(index_); }
 
 bool Field::IsNull() const { return std::holds_alternative<std::monostate>(AsValue()); }
 
 std::string Field::AsString() const {
-  const Value& v = AsValue();
+  const Value v = AsValue();
   if (auto* n = std::get_if<std::int64_t>(&v)) return std::to_string(*n);
   if (auto* d = std::get_if<double>(&v)) return platform::text::FloatToStr(*d);
   if (auto* b = std::get_if<bool>(&v)) return *b ? "True" : "False";
@@ -155,7 +156,7 @@ namespace {
 }  // namespace
 
 std::int64_t Field::AsInteger() const {
-  const Value& v = AsValue();
+  const Value v = AsValue();
   if (std::holds_alternative<std::monostate>(v)) return 0;
   if (auto* n = std::get_if<std::int64_t>(&v)) return *n;
   if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
@@ -170,7 +171,7 @@ std::int64_t Field::AsInteger() const {
 }
 
 double Field::AsFloat() const {
-  const Value& v = AsValue();
+  const Value v = AsValue();
   if (std::holds_alternative<std::monostate>(v)) return 0;
   if (auto* n = std::get_if<std::int64_t>(&v)) return static_cast<double>(*n);
   if (auto* d = std::get_if<double>(&v)) return *d;
@@ -183,7 +184,7 @@ double Field::AsFloat() const {
 }
 
 Currency Field::AsCurrency() const {
-  const Value& v = AsValue();
+  const Value v = AsValue();
   if (std::holds_alternative<std::monostate>(v)) return Currency{0};
   if (auto* c = std::get_if<Currency>(&v)) return *c;
   if (auto* n = std::get_if<std::int64_t>(&v); n && *n <= INT64_MAX / 10000 && *n >= INT64_MIN / 10000) {
@@ -199,7 +200,7 @@ Currency Field::AsCurrency() const {
 }
 
 bool Field::AsBoolean() const {
-  const Value& v = AsValue();
+  const Value v = AsValue();
   if (std::holds_alternative<std::monostate>(v)) return false;
   if (auto* b = std::get_if<bool>(&v)) return *b;
   if (auto* n = std::get_if<std::int64_t>(&v)) return *n != 0;
@@ -211,7 +212,7 @@ bool Field::AsBoolean() const {
 }
 
 DateTime Field::AsDateTime() const {
-  const Value& v = AsValue();
+  const Value v = AsValue();
   if (auto* t = std::get_if<DateTime>(&v)) return *t;
   if (auto* s = std::get_if<std::string>(&v)) {
     if (auto t = detail::TryParseDateTime(*s)) return *t;
@@ -236,10 +237,11 @@ void Query::Open() {
     auto lock = conn_.LockForCall();
     rs = conn_.Require().Run(sql_, true);
   }
+  if (rs.rows.Rows() >= UINT32_MAX) throw DbError("the record set has too many rows");
   columns_ = std::move(rs.columns);
-  rows_ = std::move(rs.rows);
-  deleted_.assign(rows_.size(), false);
-  visible_ = rows_.size();
+  rows_ = std::make_unique<detail::RecordSet>(std::move(rs.rows));
+  skip_.assign(rows_->Rows(), 0);
+  visible_ = rows_->Rows();
   fields_.clear();
   fields_.reserve(columns_.size());
   for (size_t i = 0; i < columns_.size(); ++i) fields_.push_back(Field(this, i));
@@ -257,27 +259,48 @@ void Query::Close() {
   active_ = false;
   columns_.clear();
   fields_.clear();
-  rows_.clear();
-  deleted_.clear();
+  rows_.reset();
+  skip_ = {};
   pending_.clear();
   visible_ = 0;
   cur_ = 0;
+  target_.reset();
+  keyIndex_.clear();
 }
 
 int Query::RecordCount() const { return active_ ? static_cast<int>(visible_) : 0; }
 
-size_t Query::NextVisible(size_t from) const {
-  while (from < rows_.size() && deleted_[from]) ++from;
-  return from;
+size_t Query::Rows() const { return rows_ ? rows_->Rows() : 0; }
+
+size_t Query::NextVisible(size_t from) {
+  const size_t n = Rows();
+  if (from >= n || skip_[from] == 0) return from;
+  size_t end = from;
+  while (end < n && skip_[end] != 0) end = skip_[end];
+  // Every deleted row passed now points past the whole run.
+  for (size_t i = from; i < end;) {
+    size_t next = skip_[i];
+    skip_[i] = static_cast<std::uint32_t>(end);
+    i = next;
+  }
+  return end;
+}
+
+// Points every deleted row at the row after its run of deleted rows.
+void Query::LinkDeleted() {
+  const size_t n = Rows();
+  for (size_t i = n; i-- > 0;) {
+    if (skip_[i] != 0) skip_[i] = i + 1 < n && skip_[i + 1] != 0 ? skip_[i + 1] : static_cast<std::uint32_t>(i + 1);
+  }
 }
 
 void Query::First() { cur_ = NextVisible(0); }
 
 void Query::Next() {
-  if (cur_ < rows_.size()) cur_ = NextVisible(cur_ + 1);
+  if (cur_ < Rows()) cur_ = NextVisible(cur_ + 1);
 }
 
-bool Query::Eof() const { return !active_ || cur_ >= rows_.size(); }
+bool Query::Eof() const { return !active_ || cur_ >= Rows(); }
 
 const Field& Query::Fields(size_t index) const {
   if (index >= fields_.size()) {
@@ -299,16 +322,16 @@ const Field& Query::FieldByName(std::string_view name) const {
   throw DbError("field \"" + std::string(name) + "\" not found");
 }
 
-const Value& Query::Cell(size_t column) const {
+Value Query::Cell(size_t column) const {
   if (!active_) throw DbError("the record set is closed");
-  if (cur_ >= rows_.size()) throw DbError("there is no current row");
-  return rows_[cur_][column];
+  if (cur_ >= Rows()) throw DbError("there is no current row");
+  return rows_->Get(cur_, column);
 }
 
 void Query::Delete() {
   if (!active_) throw DbError("the record set is closed");
-  if (cur_ >= rows_.size()) throw DbError("there is no current row to delete");
-  deleted_[cur_] = true;
+  if (cur_ >= Rows()) throw DbError("there is no current row to delete");
+  skip_[cur_] = static_cast<std::uint32_t>(cur_ + 1);
   pending_.push_back(cur_);
   --visible_;
   cur_ = NextVisible(cur_ + 1);
@@ -317,56 +340,69 @@ void Query::Delete() {
 void Query::UpdateBatch() {
   if (!active_) throw DbError("the record set is closed");
   if (pending_.empty()) return;
-  // Deletions go to the one table the record set's columns come from.
-  std::string database, schema, table;
-  for (const ColumnInfo& c : columns_) {
-    if (c.baseTable.empty()) continue;
-    if (table.empty()) {
-      database = c.baseDatabase;
-      schema = c.baseSchema;
-      table = c.baseTable;
-    } else if (c.baseTable != table || c.baseSchema != schema || c.baseDatabase != database) {
-      throw DbError("cannot delete rows of a record set drawn from several tables (" + table + ", " +
-                    c.baseTable + ")");
-    }
-  }
-  if (table.empty()) throw DbError("cannot delete rows of a record set that comes from no table");
-
   auto lock = conn_.LockForCall();
   detail::Backend& backend = conn_.Require();
-  detail::DeleteBatch batch{database, schema, table, backend.PrimaryKey(database, schema, table), {}, {}};
-  if (batch.keyColumns.empty()) throw DbError("cannot delete rows of table " + table + ": it has no primary key");
-  std::vector<size_t> keyIndex;
-  for (const std::string& k : batch.keyColumns) {
-    size_t i = 0;
-    while (i < columns_.size() && !platform::text::EqualsNoCase(columns_[i].baseColumn, k)) ++i;
-    if (i == columns_.size()) {
-      throw DbError("cannot delete rows of table " + table + ": the record set lacks its key column " + k);
-    }
-    // Twice (a table joined with itself), it would not say which row to delete.
-    for (size_t j = i + 1; j < columns_.size(); ++j) {
-      if (platform::text::EqualsNoCase(columns_[j].baseColumn, k)) {
-        throw DbError("cannot delete rows of table " + table + ": the record set holds its key column " + k +
-                      " twice");
+  if (!target_) {
+    // Deletions go to the one table the record set's columns come from.
+    std::string database, schema, table;
+    for (const ColumnInfo& c : columns_) {
+      if (c.baseTable.empty()) continue;
+      if (table.empty()) {
+        database = c.baseDatabase;
+        schema = c.baseSchema;
+        table = c.baseTable;
+      } else if (c.baseTable != table || c.baseSchema != schema || c.baseDatabase != database) {
+        throw DbError("cannot delete rows of a record set drawn from several tables (" + table + ", " +
+                      c.baseTable + ")");
       }
     }
-    keyIndex.push_back(i);
-    batch.keyTypes.push_back(columns_[i].type);
+    if (table.empty()) throw DbError("cannot delete rows of a record set that comes from no table");
+
+    auto target = std::make_unique<detail::DeleteBatch>(
+        detail::DeleteBatch{database, schema, table, backend.PrimaryKey(database, schema, table), {}, {}});
+    if (target->keyColumns.empty()) {
+      throw DbError("cannot delete rows of table " + table + ": it has no primary key");
+    }
+    std::vector<size_t> keyIndex;
+    for (const std::string& k : target->keyColumns) {
+      size_t i = 0;
+      while (i < columns_.size() && !platform::text::EqualsNoCase(columns_[i].baseColumn, k)) ++i;
+      if (i == columns_.size()) {
+        throw DbError("cannot delete rows of table " + table + ": the record set lacks its key column " + k);
+      }
+      // Twice (a table joined with itself), it would not say which row to delete.
+      for (size_t j = i + 1; j < columns_.size(); ++j) {
+        if (platform::text::EqualsNoCase(columns_[j].baseColumn, k)) {
+          throw DbError("cannot delete rows of table " + table + ": the record set holds its key column " + k +
+                        " twice");
+        }
+      }
+      keyIndex.push_back(i);
+      target->keyTypes.push_back(columns_[i].type);
+    }
+    // The key of an open record set does not change: found once, kept until it closes.
+    target_ = std::move(target);
+    keyIndex_ = std::move(keyIndex);
   }
+  detail::DeleteBatch& batch = *target_;
+  batch.keys.clear();
   for (size_t row : pending_) {
     std::vector<Value> key;
-    for (size_t i : keyIndex) key.push_back(rows_[row][i]);
+    key.reserve(keyIndex_.size());
+    for (size_t i : keyIndex_) key.push_back(rows_->Get(row, i));
     batch.keys.push_back(std::move(key));
   }
   backend.Delete(batch);
+  batch.keys.clear();
   pending_.clear();
 }
 
 void Query::CancelBatch() {
   for (size_t row : pending_) {
-    deleted_[row] = false;
+    skip_[row] = 0;
     ++visible_;
   }
+  if (!pending_.empty()) LinkDeleted();  // links may have led past the rows now back
   pending_.clear();
   if (active_) First();
 }

@@ -16,6 +16,7 @@
 #include "backend.h"
 #include "odbc_mapping.h"
 #include "platform/text.h"
+#include "record_set.h"
 #include "values.h"
 
 namespace platform::db::detail {
@@ -468,14 +469,18 @@ class OdbcBackend final : public Backend {
     }
     if (!anyBase) TakeSourceFromText(sql, rs.columns);
 
+    // Each value goes from the driver into its cell; texts pass through one buffer.
+    RecordSet rows(rs.columns.size());
+    std::string buffer;
     SQLRETURN r;
     while ((r = SQLFetch(st.get())) != SQL_NO_DATA) {
       Check(r, st);
-      std::vector<Value> row;
-      row.reserve(rs.columns.size());
-      for (size_t c = 0; c < rs.columns.size(); ++c) row.push_back(Read(st, static_cast<SQLUSMALLINT>(c + 1), rs.columns[c]));
-      rs.rows.push_back(std::move(row));
+      size_t row = rows.AddRow();
+      for (size_t c = 0; c < rs.columns.size(); ++c) {
+        Read(st, static_cast<SQLUSMALLINT>(c + 1), rs.columns[c], rows, row, c, buffer);
+      }
     }
+    rs.rows = std::move(rows);
   }
 
   static void TakeSourceFromText(std::string_view sql, std::vector<ColumnInfo>& columns) {
@@ -495,85 +500,86 @@ class OdbcBackend final : public Backend {
     Fail(st, "column \"" + c.name + "\" (" + FieldTypeName(c.type) + ")");
   }
 
-  // A character or binary value in pieces; monostate for NULL.
+  // A character (SQL_C_CHAR) or binary (SQL_C_BINARY) value in pieces, into `out`;
+  // false for NULL.
+  template <typename OnError>
+  static bool Pieces(const Handle& st, SQLUSMALLINT col, SQLSMALLINT cType, std::string& out, OnError fail) {
+    out.clear();
+    char buf[8192];
+    // A character piece ends with a terminator that is not part of the value.
+    const size_t cap = cType == SQL_C_CHAR ? sizeof buf - 1 : sizeof buf;
+    for (;;) {
+      SQLLEN ind = 0;
+      SQLRETURN r = SQLGetData(st.get(), col, cType, buf, sizeof buf, &ind);
+      if (r == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(r)) fail();
+      if (ind == SQL_NULL_DATA) return false;
+      bool truncated = ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > cap;
+      out.append(buf, truncated ? cap : static_cast<size_t>(ind));
+      if (r == SQL_SUCCESS || !truncated) break;
+    }
+    return true;
+  }
+
+  // A character value; monostate for NULL.
   static Value Text(const Handle& st, SQLUSMALLINT col, const std::string& what) {
     std::string acc;
-    char buf[4096];
-    constexpr size_t cap = sizeof buf - 1;  // one for the terminator
-    for (;;) {
-      SQLLEN ind = 0;
-      SQLRETURN r = SQLGetData(st.get(), col, SQL_C_CHAR, buf, sizeof buf, &ind);
-      if (r == SQL_NO_DATA) break;
-      if (!SQL_SUCCEEDED(r)) Fail(st, "column \"" + what + "\"");
-      if (ind == SQL_NULL_DATA) return std::monostate{};
-      bool truncated = ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > cap;
-      acc.append(buf, truncated ? cap : static_cast<size_t>(ind));
-      if (r == SQL_SUCCESS || !truncated) break;
-    }
+    if (!Pieces(st, col, SQL_C_CHAR, acc, [&] { Fail(st, "column \"" + what + "\""); })) return std::monostate{};
     return acc;
   }
 
-  static Value Bytes(const Handle& st, SQLUSMALLINT col, const ColumnInfo& c) {
-    std::string acc;
-    char buf[8192];
-    for (;;) {
-      SQLLEN ind = 0;
-      SQLRETURN r = SQLGetData(st.get(), col, SQL_C_BINARY, buf, sizeof buf, &ind);
-      if (r == SQL_NO_DATA) break;
-      if (!SQL_SUCCEEDED(r)) BadValue(st, c);
-      if (ind == SQL_NULL_DATA) return std::monostate{};
-      bool truncated = ind == SQL_NO_TOTAL || static_cast<size_t>(ind) > sizeof buf;
-      acc.append(buf, truncated ? sizeof buf : static_cast<size_t>(ind));
-      if (r == SQL_SUCCESS || !truncated) break;
-    }
-    return acc;
-  }
-
-  // One value in the form of its column's type.
-  static Value Read(const Handle& st, SQLUSMALLINT col, const ColumnInfo& c) {
+  // One value, in the form of its column's type, into its cell (which is NULL until
+  // set). `buffer` carries texts on their way.
+  static void Read(const Handle& st, SQLUSMALLINT col, const ColumnInfo& c, RecordSet& rows, size_t row,
+                   size_t cell, std::string& buffer) {
     SQLLEN ind = 0;
     switch (c.type) {
       case FieldType::Integer: {
         SQLBIGINT v = 0;
         if (!SQL_SUCCEEDED(SQLGetData(st.get(), col, SQL_C_SBIGINT, &v, 0, &ind))) BadValue(st, c);
-        if (ind == SQL_NULL_DATA) return std::monostate{};
-        return static_cast<std::int64_t>(v);
+        if (ind != SQL_NULL_DATA) rows.SetInteger(row, cell, static_cast<std::int64_t>(v));
+        return;
       }
       case FieldType::Float: {
         SQLDOUBLE v = 0;
         if (!SQL_SUCCEEDED(SQLGetData(st.get(), col, SQL_C_DOUBLE, &v, 0, &ind))) BadValue(st, c);
-        if (ind == SQL_NULL_DATA) return std::monostate{};
-        return static_cast<double>(v);
+        if (ind != SQL_NULL_DATA) rows.SetFloat(row, cell, static_cast<double>(v));
+        return;
       }
       case FieldType::Boolean: {
         unsigned char v = 0;
         if (!SQL_SUCCEEDED(SQLGetData(st.get(), col, SQL_C_BIT, &v, 0, &ind))) BadValue(st, c);
-        if (ind == SQL_NULL_DATA) return std::monostate{};
-        return v != 0;
+        if (ind != SQL_NULL_DATA) rows.SetBoolean(row, cell, v != 0);
+        return;
       }
       case FieldType::DateTime: {
         SQL_TIMESTAMP_STRUCT v{};
         if (!SQL_SUCCEEDED(SQLGetData(st.get(), col, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &ind))) BadValue(st, c);
-        if (ind == SQL_NULL_DATA) return std::monostate{};
-        return DateTime{v.year, v.month, v.day, v.hour, v.minute, v.second, static_cast<int>(v.fraction / 1000000u)};
+        if (ind != SQL_NULL_DATA) {
+          rows.SetDateTime(row, cell,
+                           DateTime{v.year, v.month, v.day, v.hour, v.minute, v.second,
+                                    static_cast<int>(v.fraction / 1000000u)});
+        }
+        return;
       }
       case FieldType::Currency:
       case FieldType::Decimal: {
         // As text, so that the value arrives exact and rounds half to even once.
-        Value text = Text(st, col, c.name);
-        auto* s = std::get_if<std::string>(&text);
-        if (!s) return text;
-        if (auto v = ParseCurrency(*s)) return *v;
-        throw DbError("column \"" + c.name + "\" (" + FieldTypeName(c.type) + "): the value \"" + *s +
+        if (!Pieces(st, col, SQL_C_CHAR, buffer, [&] { Fail(st, "column \"" + c.name + "\""); })) return;
+        if (auto v = ParseCurrency(buffer)) return rows.SetCurrency(row, cell, *v);
+        throw DbError("column \"" + c.name + "\" (" + FieldTypeName(c.type) + "): the value \"" + buffer +
                       "\" is not a number of that range");
       }
       case FieldType::Bytes:
-        return Bytes(st, col, c);
+        if (Pieces(st, col, SQL_C_BINARY, buffer, [&] { BadValue(st, c); })) rows.SetText(row, cell, buffer);
+        return;
       case FieldType::String:
       case FieldType::WideString:
-        return Text(st, col, c.name);
+        break;
     }
-    return Text(st, col, c.name);
+    if (Pieces(st, col, SQL_C_CHAR, buffer, [&] { Fail(st, "column \"" + c.name + "\""); })) {
+      rows.SetText(row, cell, buffer);
+    }
   }
 
   std::string target_;

@@ -6,11 +6,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <functional>
+#include <list>
+#include <optional>
 #include <system_error>
 
 #include "backend.h"
 #include "busy_wait.h"
 #include "platform/text.h"
+#include "record_set.h"
 #include "tsql.h"
 #include "values.h"
 
@@ -39,29 +43,34 @@ class Stmt {
   sqlite3_stmt* s_ = nullptr;
 };
 
-// A value as SQLite hands it over, before it takes its column's type.
+// A value as SQLite hands it over, before it takes its column's type. Text and bytes
+// lie in SQLite's own buffer, valid until the statement steps on.
 struct Raw {
   int type = SQLITE_NULL;
   std::int64_t i = 0;
   double d = 0;
-  std::string s;
+  std::string_view s;
 };
 
+// One call into the statement a value: the value itself is read without SQLite's
+// lock, which the connection's own lock (held around every call of the backend)
+// makes safe.
 Raw ReadRaw(sqlite3_stmt* s, int col) {
   Raw r;
-  r.type = sqlite3_column_type(s, col);
+  sqlite3_value* v = sqlite3_column_value(s, col);
+  r.type = sqlite3_value_type(v);
   switch (r.type) {
-    case SQLITE_INTEGER: r.i = sqlite3_column_int64(s, col); break;
-    case SQLITE_FLOAT: r.d = sqlite3_column_double(s, col); break;
+    case SQLITE_INTEGER: r.i = sqlite3_value_int64(v); break;
+    case SQLITE_FLOAT: r.d = sqlite3_value_double(v); break;
     case SQLITE_TEXT: {
-      const unsigned char* t = sqlite3_column_text(s, col);
-      r.s.assign(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(s, col)));
+      const unsigned char* t = sqlite3_value_text(v);
+      r.s = std::string_view(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_value_bytes(v)));
       break;
     }
     case SQLITE_BLOB: {
-      const void* b = sqlite3_column_blob(s, col);
-      size_t n = static_cast<size_t>(sqlite3_column_bytes(s, col));
-      if (n > 0) r.s.assign(static_cast<const char*>(b), n);
+      const void* b = sqlite3_value_blob(v);
+      size_t n = static_cast<size_t>(sqlite3_value_bytes(v));
+      if (n > 0) r.s = std::string_view(static_cast<const char*>(b), n);
       break;
     }
     default: break;
@@ -92,10 +101,11 @@ std::optional<FieldType> AffinityType(std::string_view declared) {
   return std::nullopt;
 }
 
-FieldType TypeOfValues(const std::vector<std::vector<Raw>>& rows, size_t col) {
+// What the values of a column without a declared type turned out to be.
+struct Seen {
   bool anyInt = false, anyReal = false, anyText = false, anyBlob = false;
-  for (const auto& row : rows) {
-    switch (row[col].type) {
+  void Add(int type) {
+    switch (type) {
       case SQLITE_INTEGER: anyInt = true; break;
       case SQLITE_FLOAT: anyReal = true; break;
       case SQLITE_TEXT: anyText = true; break;
@@ -103,12 +113,14 @@ FieldType TypeOfValues(const std::vector<std::vector<Raw>>& rows, size_t col) {
       default: break;
     }
   }
-  if (anyBlob && !anyText) return FieldType::Bytes;
-  if (anyText || anyBlob) return FieldType::String;
-  if (anyReal) return FieldType::Float;
-  if (anyInt) return FieldType::Integer;
-  return FieldType::String;
-}
+  FieldType Type() const {
+    if (anyBlob && !anyText) return FieldType::Bytes;
+    if (anyText || anyBlob) return FieldType::String;
+    if (anyReal) return FieldType::Float;
+    if (anyInt) return FieldType::Integer;
+    return FieldType::String;
+  }
+};
 
 std::string RealText(double d) {
   char buf[64];
@@ -120,7 +132,7 @@ std::string RawText(const Raw& r) {
   switch (r.type) {
     case SQLITE_INTEGER: return std::to_string(r.i);
     case SQLITE_FLOAT: return platform::text::FloatToStr(r.d);
-    default: return r.s;
+    default: return std::string(r.s);
   }
 }
 
@@ -129,25 +141,33 @@ std::string RawText(const Raw& r) {
                 "\" is not of that type");
 }
 
-Value Convert(const ColumnInfo& c, const Raw& r) {
-  if (r.type == SQLITE_NULL) return std::monostate{};
+// The text of a whole number, without a string of its own.
+void SetIntegerText(RecordSet& rows, size_t row, size_t col, std::int64_t v) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  rows.SetText(row, col, std::string_view(buf, static_cast<size_t>(end - buf)));
+}
+
+// Puts the value into the cell in the form of its column's type.
+void Convert(const ColumnInfo& c, const Raw& r, RecordSet& rows, size_t row, size_t col) {
+  if (r.type == SQLITE_NULL) return;  // the cell is NULL already
   switch (c.type) {
     case FieldType::Integer:
-      if (r.type == SQLITE_INTEGER) return r.i;
+      if (r.type == SQLITE_INTEGER) return rows.SetInteger(row, col, r.i);
       if (r.type == SQLITE_FLOAT) {
-        if (auto n = WholeNumber(r.d)) return *n;
+        if (auto n = WholeNumber(r.d)) return rows.SetInteger(row, col, *n);
       }
       if (r.type == SQLITE_TEXT) {
         std::int64_t v = 0;
         auto [p, ec] = std::from_chars(r.s.data(), r.s.data() + r.s.size(), v);
-        if (ec == std::errc() && p == r.s.data() + r.s.size() && !r.s.empty()) return v;
+        if (ec == std::errc() && p == r.s.data() + r.s.size() && !r.s.empty()) return rows.SetInteger(row, col, v);
       }
       BadValue(c, r);
     case FieldType::Float:
-      if (r.type == SQLITE_INTEGER) return static_cast<double>(r.i);
-      if (r.type == SQLITE_FLOAT) return r.d;
+      if (r.type == SQLITE_INTEGER) return rows.SetFloat(row, col, static_cast<double>(r.i));
+      if (r.type == SQLITE_FLOAT) return rows.SetFloat(row, col, r.d);
       if (r.type == SQLITE_TEXT) {
-        if (auto v = platform::text::StrToFloat(r.s)) return *v;
+        if (auto v = platform::text::StrToFloat(r.s)) return rows.SetFloat(row, col, *v);
       }
       BadValue(c, r);
     case FieldType::Currency:
@@ -160,29 +180,58 @@ Value Convert(const ColumnInfo& c, const Raw& r) {
       } else if (r.type == SQLITE_TEXT) {
         v = ParseCurrency(r.s);
       }
-      if (v) return *v;
+      if (v) return rows.SetCurrency(row, col, *v);
       BadValue(c, r);
     }
     case FieldType::Boolean:
-      if (r.type == SQLITE_INTEGER) return r.i != 0;
-      if (r.type == SQLITE_FLOAT) return r.d != 0;
+      if (r.type == SQLITE_INTEGER) return rows.SetBoolean(row, col, r.i != 0);
+      if (r.type == SQLITE_FLOAT) return rows.SetBoolean(row, col, r.d != 0);
       if (r.type == SQLITE_TEXT) {
         std::string u = Upper(r.s);
-        if (u == "1" || u == "TRUE") return true;
-        if (u == "0" || u == "FALSE") return false;
+        if (u == "1" || u == "TRUE") return rows.SetBoolean(row, col, true);
+        if (u == "0" || u == "FALSE") return rows.SetBoolean(row, col, false);
       }
       BadValue(c, r);
     case FieldType::DateTime:
       if (r.type == SQLITE_TEXT) {
-        if (auto d = TryParseDateTime(r.s)) return *d;
+        if (auto d = TryParseDateTime(r.s)) return rows.SetDateTime(row, col, *d);
       }
       BadValue(c, r);
     case FieldType::String:
     case FieldType::WideString:
     case FieldType::Bytes:
-      return RawText(r);
+      if (r.type == SQLITE_INTEGER) return SetIntegerText(rows, row, col, r.i);
+      if (r.type == SQLITE_FLOAT) return rows.SetText(row, col, platform::text::FloatToStr(r.d));
+      return rows.SetText(row, col, r.s);
   }
   BadValue(c, r);
+}
+
+// A value of a column without a declared type, as it comes; the column's type, and
+// with it the form of the values, is known once every row is in.
+void Keep(const Raw& r, RecordSet& rows, size_t row, size_t col) {
+  switch (r.type) {
+    case SQLITE_INTEGER: return rows.SetInteger(row, col, r.i);
+    case SQLITE_FLOAT: return rows.SetFloat(row, col, r.d);
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: return rows.SetText(row, col, r.s);
+    default: return;
+  }
+}
+
+// Gives the values kept by Keep the form of the column's type: numbers among texts
+// become their text, whole numbers among reals become reals.
+void Settle(FieldType type, RecordSet& rows, size_t col) {
+  if (type != FieldType::String && type != FieldType::Float) return;
+  for (size_t row = 0; row < rows.Rows(); ++row) {
+    RecordSet::Kind k = rows.KindOf(row, col);
+    if (k == RecordSet::Kind::Integer) {
+      if (type == FieldType::Float) rows.SetFloat(row, col, static_cast<double>(rows.Integer(row, col)));
+      else SetIntegerText(rows, row, col, rows.Integer(row, col));
+    } else if (k == RecordSet::Kind::Float && type == FieldType::String) {
+      rows.SetText(row, col, platform::text::FloatToStr(rows.Float(row, col)));
+    }
+  }
 }
 
 // Strips "dbo." and brackets or quotes from an object name as T-SQL writes it.
@@ -243,6 +292,71 @@ constexpr const char* kSysobjects =
     " WHEN type = 'table' THEN 'U' WHEN type = 'view' THEN 'V' ELSE 'TR' END AS type"
     " FROM main.sqlite_master WHERE type IN ('table','view','trigger')";
 
+// Prepared statements kept by their text, so that a text that comes again is not
+// parsed and planned again. A statement in use is out of the cache: the same text
+// run while it runs (from a busy handler, say) gets a statement of its own. A
+// statement goes back reset, so that it holds no read transaction while it waits.
+class StatementCache {
+ public:
+  struct Entry {
+    Entry() = default;
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+    ~Entry() { sqlite3_finalize(stmt); }
+
+    std::string text;
+    size_t hash = 0;
+    sqlite3_stmt* stmt = nullptr;  // none when the text holds only blanks or a comment
+    size_t used = 0;               // how much of the text the statement took
+    // The result columns as last read, good as long as SQLite has not prepared the
+    // text anew (a changed schema); `declared` says which have a type of their own.
+    int prepared = -1;
+    std::vector<ColumnInfo> columns;
+    std::vector<bool> declared;
+  };
+
+  std::unique_ptr<Entry> Take(std::string_view text, size_t hash) {
+    for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+      if ((*it)->hash == hash && (*it)->text == text) {
+        std::unique_ptr<Entry> e = std::move(*it);
+        idle_.erase(it);
+        return e;
+      }
+    }
+    return nullptr;
+  }
+
+  void Give(std::unique_ptr<Entry> e) {
+    if (!e || !e->stmt) return;
+    sqlite3_reset(e->stmt);
+    sqlite3_clear_bindings(e->stmt);
+    idle_.push_front(std::move(e));
+    if (idle_.size() > kCapacity) idle_.pop_back();
+  }
+
+  void Clear() { idle_.clear(); }
+
+ private:
+  static constexpr size_t kCapacity = 16;
+  std::list<std::unique_ptr<Entry>> idle_;  // most recently used first
+};
+
+// A statement taken from the cache for one use; it goes back when the use ends.
+class Lease {
+ public:
+  Lease(StatementCache& cache, std::unique_ptr<StatementCache::Entry> e) : cache_(cache), e_(std::move(e)) {}
+  ~Lease() { cache_.Give(std::move(e_)); }
+  Lease(Lease&&) = default;
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  sqlite3_stmt* get() const { return e_->stmt; }
+  StatementCache::Entry& entry() const { return *e_; }
+
+ private:
+  StatementCache& cache_;
+  std::unique_ptr<StatementCache::Entry> e_;
+};
+
 class SqliteBackend final : public Backend {
  public:
   SqliteBackend(const std::filesystem::path& given, std::chrono::milliseconds busy) {
@@ -271,13 +385,17 @@ class SqliteBackend final : public Backend {
       }
       Exec(kSysobjects);
     } catch (const DbError& e) {
+      statements_.Clear();
       sqlite3_close_v2(db_);
       db_ = nullptr;
       throw DbError("cannot open database file " + file.string() + ": " + e.what());
     }
   }
 
-  ~SqliteBackend() override { sqlite3_close_v2(db_); }
+  ~SqliteBackend() override {
+    statements_.Clear();
+    sqlite3_close_v2(db_);
+  }
 
   void SetBusyTimeout(std::chrono::milliseconds timeout) override {
     busyTimeout_ = std::max(timeout, std::chrono::milliseconds(0));
@@ -293,11 +411,11 @@ class SqliteBackend final : public Backend {
       return rs;
     }
     if (stmts.size() == 1 && stmts[0].kind == TsqlStatement::Kind::Plain) {
-      RunPlain(stmts[0].text, wantRows, true, rs);
+      RunPlain(stmts[0], wantRows, true, rs);
       return rs;
     }
     bool write = std::any_of(stmts.begin(), stmts.end(), [](const TsqlStatement& s) { return !s.readOnly; });
-    Transaction tx(db_, write);
+    Transaction tx(*this, write);
     for (size_t i = 0; i < stmts.size();) i = Step(stmts, i, true, wantRows, rs);
     if (wantRows && !rs.hasColumns) throw DbError("the SQL text returns no record set");
     tx.Commit();
@@ -306,9 +424,8 @@ class SqliteBackend final : public Backend {
 
   std::vector<std::string> PrimaryKey(const std::string& database, const std::string&,
                                       const std::string& table) override {
-    Stmt s;
     std::string sql = "PRAGMA " + QuoteId(database.empty() ? "main" : database) + ".table_info(" + QuoteId(table) + ")";
-    Prepare(sql, s);
+    Lease s = Prepare(sql);
     std::vector<std::pair<int, std::string>> keys;
     int rc;
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
@@ -330,16 +447,17 @@ class SqliteBackend final : public Backend {
       if (k) sql += " AND ";
       sql += QuoteId(batch.keyColumns[k]) + " = ?" + std::to_string(k + 1);
     }
-    Transaction tx(db_, true);
-    Stmt s;
-    Prepare(sql, s);
-    for (const auto& key : batch.keys) {
-      sqlite3_reset(s.get());
-      for (size_t k = 0; k < key.size(); ++k) {
-        bool bytes = k < batch.keyTypes.size() && batch.keyTypes[k] == FieldType::Bytes;
-        Bind(s.get(), static_cast<int>(k + 1), key[k], bytes);
+    Transaction tx(*this, true);
+    {
+      Lease s = Prepare(sql);
+      for (const auto& key : batch.keys) {
+        sqlite3_reset(s.get());
+        for (size_t k = 0; k < key.size(); ++k) {
+          bool bytes = k < batch.keyTypes.size() && batch.keyTypes[k] == FieldType::Bytes;
+          Bind(s.get(), static_cast<int>(k + 1), key[k], bytes);
+        }
+        if (sqlite3_step(s.get()) != SQLITE_DONE) Fail();
       }
-      if (sqlite3_step(s.get()) != SQLITE_DONE) Fail();
     }
     tx.Commit();
   }
@@ -349,11 +467,11 @@ class SqliteBackend final : public Backend {
   // inside a transaction already under way it is a savepoint of that transaction.
   class Transaction {
    public:
-    Transaction(sqlite3* db, bool write) : db_(db) {
+    Transaction(SqliteBackend& b, bool write) : b_(b), db_(b.db_) {
       nested_ = sqlite3_get_autocommit(db_) == 0;
       // IMMEDIATE takes the write lock up front (waiting for it), so that a reader
       // turned writer halfway cannot fail at once on another program's lock.
-      Run(nested_ ? "SAVEPOINT platform_db" : write ? "BEGIN IMMEDIATE" : "BEGIN");
+      b_.Exec(nested_ ? "SAVEPOINT platform_db" : write ? "BEGIN IMMEDIATE" : "BEGIN");
       open_ = true;
     }
     ~Transaction() {
@@ -367,14 +485,12 @@ class SqliteBackend final : public Backend {
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     void Commit() {
-      Run(nested_ ? "RELEASE platform_db" : "COMMIT");
+      b_.Exec(nested_ ? "RELEASE platform_db" : "COMMIT");
       open_ = false;
     }
 
    private:
-    void Run(const char* sql) {
-      if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) throw DbError(sqlite3_errmsg(db_));
-    }
+    SqliteBackend& b_;
     sqlite3* db_;
     bool nested_ = false;
     bool open_ = false;
@@ -403,12 +519,39 @@ class SqliteBackend final : public Backend {
     if (waiting_) throw DbError("the database connection is waiting for a lock and cannot run another statement");
   }
 
-  void Exec(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+  // Runs one statement that gives no rows.
+  void Exec(std::string_view sql) {
+    Lease s = Prepare(sql);
+    if (!s.get()) return;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) Fail();
   }
 
-  void Prepare(std::string_view sql, Stmt& s, const char** tail = nullptr) {
-    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &s.Ref(), tail) != SQLITE_OK) Fail();
+  // The first statement of the text, from the cache or prepared now.
+  Lease Prepare(std::string_view sql) {
+    std::optional<Lease> s = TryPrepare(sql);
+    if (!s) Fail();
+    return std::move(*s);
+  }
+
+  // The same; no value when SQLite refuses the text (its message is then the
+  // connection's latest).
+  std::optional<Lease> TryPrepare(std::string_view sql) {
+    size_t hash = std::hash<std::string_view>{}(sql);
+    std::unique_ptr<StatementCache::Entry> e = statements_.Take(sql, hash);
+    if (!e) {
+      e = std::make_unique<StatementCache::Entry>();
+      e->text = sql;
+      e->hash = hash;
+      const char* tail = nullptr;
+      if (sqlite3_prepare_v2(db_, e->text.data(), static_cast<int>(e->text.size()), &e->stmt, &tail) != SQLITE_OK) {
+        return std::nullopt;
+      }
+      e->used = tail ? static_cast<size_t>(tail - e->text.data()) : e->text.size();
+    }
+    return std::optional<Lease>(std::in_place, statements_, std::move(e));
   }
 
   // A text value of a Bytes column is bound as a blob: SQLite never finds a blob
@@ -442,7 +585,7 @@ class SqliteBackend final : public Backend {
     const TsqlStatement& st = stmts[i];
     switch (st.kind) {
       case TsqlStatement::Kind::Plain:
-        if (run) RunPlain(st.text, wantRows, false, rs);
+        if (run) RunPlain(st, wantRows, false, rs);
         return i + 1;
       case TsqlStatement::Kind::If: {
         if (i + 1 >= stmts.size()) throw DbError("IF without a statement to run: IF" + st.text);
@@ -468,9 +611,8 @@ class SqliteBackend final : public Backend {
     if (std::all_of(cond.begin(), cond.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); })) {
       throw DbError("IF without a condition");
     }
-    Stmt s;
     // The line break ends a "--" comment that closes the condition.
-    Prepare("SELECT CASE WHEN (" + cond + "\n) THEN 1 ELSE 0 END", s);
+    Lease s = Prepare("SELECT CASE WHEN (" + cond + "\n) THEN 1 ELSE 0 END");
     if (sqlite3_step(s.get()) != SQLITE_ROW) Fail();
     return sqlite3_column_int(s.get(), 0) != 0;
   }
@@ -478,27 +620,40 @@ class SqliteBackend final : public Backend {
   // Runs one statement. The first one with columns gives the record set when rows
   // are wanted; `alone` means no transaction encloses it, so a text that returns no
   // columns is refused before it runs.
-  void RunPlain(const std::string& text, bool wantRows, bool alone, ResultSet& rs) {
-    const char* p = text.data();
-    const char* end = text.data() + text.size();
-    while (p < end) {
-      Stmt s;
-      const char* tail = nullptr;
-      Prepare(std::string_view(p, static_cast<size_t>(end - p)), s, &tail);
-      p = tail ? tail : end;
-      if (!s.get()) continue;  // blanks or a comment
-      int cols = sqlite3_column_count(s.get());
-      if (alone && wantRows && cols == 0) throw DbError("the SQL text returns no record set");
-      if (wantRows && cols > 0 && !rs.hasColumns) {
-        Fetch(s.get(), rs);
-      } else {
-        int rc;
-        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+  void RunPlain(const TsqlStatement& st, bool wantRows, bool alone, ResultSet& rs) {
+    if (!st.shape.empty()) {
+      // The shape shared with texts that differ only in their numbers. Should it not
+      // prepare, the text as written is run below and reports its own error.
+      if (std::optional<Lease> s = TryPrepare(st.shape); s && s->get() && s->entry().used == st.shape.size()) {
+        for (size_t i = 0; i < st.values.size(); ++i) {
+          if (sqlite3_bind_int64(s->get(), static_cast<int>(i + 1), st.values[i]) != SQLITE_OK) Fail();
         }
-        if (rc != SQLITE_DONE) Fail();
+        RunOne(*s, wantRows, alone, rs);
+        return;
       }
-      if (!sqlite3_stmt_readonly(s.get()) && CountsChanges(sqlite3_sql(s.get()))) rs.changes += sqlite3_changes64(db_);
     }
+    const char* p = st.text.data();
+    const char* end = st.text.data() + st.text.size();
+    while (p < end) {
+      Lease s = Prepare(std::string_view(p, static_cast<size_t>(end - p)));
+      p += s.entry().used;
+      if (!s.get()) continue;  // blanks or a comment
+      RunOne(s, wantRows, alone, rs);
+    }
+  }
+
+  void RunOne(Lease& s, bool wantRows, bool alone, ResultSet& rs) {
+    int cols = sqlite3_column_count(s.get());
+    if (alone && wantRows && cols == 0) throw DbError("the SQL text returns no record set");
+    if (wantRows && cols > 0 && !rs.hasColumns) {
+      Fetch(s.entry(), rs);
+    } else {
+      int rc;
+      while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+      }
+      if (rc != SQLITE_DONE) Fail();
+    }
+    if (!sqlite3_stmt_readonly(s.get()) && CountsChanges(sqlite3_sql(s.get()))) rs.changes += sqlite3_changes64(db_);
   }
 
   static bool CountsChanges(const char* sql) {
@@ -508,46 +663,70 @@ class SqliteBackend final : public Backend {
     return w == "INSERT" || w == "UPDATE" || w == "DELETE" || w == "REPLACE";
   }
 
-  void Fetch(sqlite3_stmt* s, ResultSet& rs) {
-    int n = sqlite3_column_count(s);
+  // Reads the whole result into the record set, each value converted once, straight
+  // from SQLite's buffer into its cell.
+  void Fetch(StatementCache::Entry& e, ResultSet& rs) {
+    sqlite3_stmt* s = e.stmt;
     rs.hasColumns = true;
-    rs.columns.resize(static_cast<size_t>(n));
+    int rc = sqlite3_step(s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail();
+    // After the first step: the columns are those of the text as last prepared.
+    Describe(e);
+    rs.columns = e.columns;
+    const size_t n = rs.columns.size();
+    RecordSet rows(n);
+    std::vector<Seen> seen(n);
+    while (rc == SQLITE_ROW) {
+      size_t row = rows.AddRow();
+      for (size_t c = 0; c < n; ++c) {
+        Raw r = ReadRaw(s, static_cast<int>(c));
+        if (e.declared[c]) {
+          Convert(rs.columns[c], r, rows, row, c);
+        } else {
+          seen[c].Add(r.type);
+          Keep(r, rows, row, c);
+        }
+      }
+      rc = sqlite3_step(s);
+    }
+    if (rc != SQLITE_DONE) Fail();
+    for (size_t c = 0; c < n; ++c) {
+      if (e.declared[c]) continue;
+      rs.columns[c].type = seen[c].Type();
+      Settle(rs.columns[c].type, rows, c);
+    }
+    rs.rows = std::move(rows);
+  }
+
+  // The statement's result columns, read once for each time SQLite prepared it.
+  void Describe(StatementCache::Entry& e) {
+    sqlite3_stmt* s = e.stmt;
+    int prepared = sqlite3_stmt_status(s, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (e.prepared == prepared) return;
+    int n = sqlite3_column_count(s);
     auto text = [](const char* t) { return t ? std::string(t) : std::string(); };
+    e.columns.assign(static_cast<size_t>(n), ColumnInfo{});
+    e.declared.assign(static_cast<size_t>(n), false);
     for (int c = 0; c < n; ++c) {
-      ColumnInfo& ci = rs.columns[static_cast<size_t>(c)];
+      ColumnInfo& ci = e.columns[static_cast<size_t>(c)];
       ci.name = text(sqlite3_column_name(s, c));
       ci.declaredType = text(sqlite3_column_decltype(s, c));
       ci.baseDatabase = text(sqlite3_column_database_name(s, c));
       ci.baseTable = text(sqlite3_column_table_name(s, c));
       ci.baseColumn = text(sqlite3_column_origin_name(s, c));
-    }
-    std::vector<std::vector<Raw>> raw;
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      std::vector<Raw> row;
-      row.reserve(static_cast<size_t>(n));
-      for (int c = 0; c < n; ++c) row.push_back(ReadRaw(s, c));
-      raw.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE) Fail();
-    for (size_t c = 0; c < rs.columns.size(); ++c) {
-      ColumnInfo& ci = rs.columns[c];
       std::optional<FieldType> t;
       if (!ci.declaredType.empty()) {
         t = TypeOfDeclared(ci.declaredType);
         if (!t) t = AffinityType(ci.declaredType);
       }
-      ci.type = t ? *t : TypeOfValues(raw, c);
+      // Without a type of its own, the column's values decide (Fetch).
+      ci.type = t.value_or(FieldType::String);
+      e.declared[static_cast<size_t>(c)] = t.has_value();
     }
-    rs.rows.reserve(raw.size());
-    for (const auto& r : raw) {
-      std::vector<Value> row;
-      row.reserve(r.size());
-      for (size_t c = 0; c < r.size(); ++c) row.push_back(Convert(rs.columns[c], r[c]));
-      rs.rows.push_back(std::move(row));
-    }
+    e.prepared = prepared;
   }
 
+  StatementCache statements_;
   sqlite3* db_ = nullptr;
   std::chrono::milliseconds busyTimeout_{0};
   std::chrono::steady_clock::time_point busySince_;

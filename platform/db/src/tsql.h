@@ -3,6 +3,7 @@
 // cuts such a text into statements that SQLite runs one by one.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,14 @@ struct TsqlStatement {
   Kind kind = Kind::Plain;
   std::string text;
   bool readOnly = false;  // a SELECT, or an IF/ELSE (whose condition only reads)
+  // A SELECT whose WHERE clause compares with whole numbers written out: its text
+  // with those numbers as the parameters ?1, ?2, ... and their values, so that texts
+  // that differ only in them share one prepared statement. Empty otherwise. Only a
+  // number right after =, <, > in the outer WHERE clause (before any GROUP BY, ORDER
+  // BY, LIMIT or compound) counts, so that column names and ORDER BY 1 keep their
+  // meaning; a text with parameters of its own has no shape.
+  std::string shape;
+  std::vector<std::int64_t> values;
 };
 
 // Splits at ";" and at statement keywords (SELECT, INSERT, UPDATE, DELETE, CREATE,

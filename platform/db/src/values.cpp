@@ -27,14 +27,14 @@ std::string Currency::ToString() const {
   std::uint64_t mag = units < 0 ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
   std::string s = units < 0 ? "-" : "";
   s += std::to_string(mag / 10000);
-  std::uint64_t frac = mag % 10000;
+  unsigned frac = static_cast<unsigned>(mag % 10000);
   if (frac != 0) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04u", static_cast<unsigned>(frac));
-    std::string f = buf;
-    while (f.back() == '0') f.pop_back();
     s += '.';
-    s += f;
+    // Four places, without the trailing zeros.
+    for (unsigned div = 1000; frac != 0; div /= 10) {
+      s += static_cast<char>('0' + frac / div);
+      frac %= div;
+    }
   }
   return s;
 }

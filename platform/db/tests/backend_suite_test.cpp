@@ -172,6 +172,53 @@ TEST_P(Backends, DeletionsWaitForTheBatchUpdate) {
   }
 }
 
+// However many rows were deleted before it or between, a walk finds the next row at
+// once; a cancelled batch brings its rows back into the walk.
+TEST_P(Backends, WalksPastDeletedRows) {
+  fs::path file = MakeDatabase(
+      "create table Journal(ChangeId INTEGER PRIMARY KEY, Kind varchar(10));"
+      "with recursive k(i) as (select 1 union all select i+1 from k where i<40)"
+      " insert into Journal select i, case when i in (1, 20) then 'X' else 'B' end from k");
+  Connection c;
+  Connect(c, file);
+  Query snap(c);
+  snap.SetSql("Select * from Journal Order By ChangeId");
+  snap.Open();
+  auto id = [&] { return snap.FieldByName("ChangeId").AsInteger(); };
+  // The rows left, in walking order.
+  auto walk = [&] {
+    std::string ids;
+    for (snap.First(); !snap.Eof(); snap.Next()) ids += std::to_string(id()) + ",";
+    return ids;
+  };
+  // The X rows stay; the B rows go in runs of three, each run applied but the last.
+  for (int run = 0; run < 12; ++run) {
+    snap.First();
+    while (!snap.Eof() && snap.FieldByName("Kind").AsString() == "X") snap.Next();
+    for (int k = 0; k < 3 && !snap.Eof() && snap.FieldByName("Kind").AsString() == "B"; ++k) snap.Delete();
+    if (run < 11) snap.UpdateBatch();
+  }
+  EXPECT_EQ(snap.RecordCount(), 4);
+  EXPECT_EQ(walk(), "1,20,39,40,");
+  snap.CancelBatch();  // the last run, 36 to 38, comes back between the others
+  EXPECT_EQ(id(), 1);
+  EXPECT_EQ(walk(), "1,20,36,37,38,39,40,");
+  EXPECT_EQ(snap.RecordCount(), 7);
+  snap.First();
+  snap.Next();
+  snap.Next();
+  snap.Delete();  // 36
+  snap.Next();
+  snap.Delete();  // 38
+  EXPECT_EQ(id(), 39);
+  EXPECT_EQ(walk(), "1,20,37,39,40,");
+  snap.UpdateBatch();
+  EXPECT_EQ(Text(c, "select group_concat(ChangeId) from Journal"), "1,20,37,39,40");
+  // Opened anew, the record set knows nothing of the old deletions.
+  snap.Open();
+  EXPECT_EQ(walk(), "1,20,37,39,40,");
+}
+
 // The worker runs batch updates while the main thread runs its statements on the same
 // connection: neither may find itself inside the other's transaction.
 TEST_P(Backends, TwoThreadsShareOneConnection) {

@@ -292,3 +292,72 @@ TEST_F(Db, TheThreadsBusyWaitTakesTheStepsAndMayGiveUp) {
   SetThreadBusyWait({});
   sqlite3_close(other);
 }
+
+// Texts that differ only in the numbers their WHERE clause compares with share one
+// prepared statement: each still gets its own rows, and what the columns are called
+// and hold does not change.
+TEST_F(Db, TextsThatDifferInTheirNumbersGetTheirOwnRows) {
+  fs::path file = MakeDatabase(
+      "create table t(k int primary key, v varchar(10));"
+      "insert into t values(1,'a'),(2,'b'),(3,'c'),(4,'d'),(5,'e')");
+  Connection c;
+  Connect(c, file);
+  auto rows = [&](const std::string& sql) {
+    Query q(c);
+    q.SetSql(sql);
+    q.Open();
+    std::string out;
+    for (size_t i = 0; i < q.FieldCount(); ++i) out += q.Fields(i).Name() + "|";
+    for (; !q.Eof(); q.Next()) {
+      out += ";";
+      for (size_t i = 0; i < q.FieldCount(); ++i) out += q.Fields(i).AsString() + "|";
+    }
+    return out;
+  };
+  struct Case {
+    std::string sql, want;
+  } cases[] = {
+      {"select 'S01' as s, v from t where k<=2", "s|v|;S01|a|;S01|b|"},
+      {"select 'S01' as s, v from t where k<=4 and k>=3", "s|v|;S01|c|;S01|d|"},
+      {"select 'S01' as s, v from t where k<=1", "s|v|;S01|a|"},
+      {"select 'S01' as s, v from t where k<=0", "s|v|"},
+      // A number in the select list names its column; ORDER BY 1 is the first column.
+      {"select k=2, 7 from t where k>=4", "k=2|7|;0|7|;0|7|"},
+      {"select v, k from t where k<3 order by 2 desc", "v|k|;b|2|;a|1|"},
+      {"select v from t where k in (select k from t where k>4)", "v|;e|"},
+      {"select v from t where k=(select max(k) from t where k<3) limit 1", "v|;b|"},
+  };
+  for (int pass = 0; pass < 2; ++pass) {  // the second time from the cache
+    for (const Case& k : cases) EXPECT_EQ(rows(k.sql), k.want) << k.sql;
+  }
+  // A statement kept for a text follows a change of its table.
+  EXPECT_EQ(rows("select * from t where k=5"), "k|v|;5|e|");
+  c.Execute("alter table t add column w money");
+  c.Execute("update t set w = 2.5");
+  EXPECT_EQ(rows("select * from t where k=5"), "k|v|w|;5|e|2.5|");
+  // A text that does not prepare reports its own error.
+  EXPECT_NE(Message([&] { rows("select * from nosuch where k=1"); }).find("no such table: nosuch"),
+            std::string::npos);
+}
+
+// A statement kept for its text holds no read lock between its uses: another
+// program can write at once.
+TEST_F(Db, KeptStatementsLetOthersWrite) {
+  fs::path file = MakeDatabase("create table t(k int primary key); insert into t values(1),(2)");
+  Connection c;
+  Connect(c, file);
+  Query q(c);
+  q.SetSql("select k from t where k>=1");
+  q.Open();
+  q.Delete();
+  q.UpdateBatch();
+  EXPECT_EQ(Count(c, "select count(*) from t where k>=1"), 1);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  sqlite3_busy_timeout(other, 0);
+  EXPECT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; INSERT INTO t VALUES(3); COMMIT", nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(other);
+  sqlite3_close(other);
+  EXPECT_EQ(Count(c, "select count(*) from t where k>=1"), 2);
+}

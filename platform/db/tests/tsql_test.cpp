@@ -75,3 +75,43 @@ TEST(Tsql, MarksReadingStatements) {
   EXPECT_TRUE(st[2].readOnly);
   EXPECT_FALSE(st[3].readOnly);
 }
+
+TEST(Tsql, ShapesTheNumbersThatTheWhereClauseComparesWith) {
+  struct Case {
+    const char* sql;
+    const char* shape;  // "" for none
+    std::vector<std::int64_t> values;
+  } cases[] = {
+      {"Select 'S01' as StationId,a.ChangeId,B.* from DataChange as A left join Inf_Book as b on a.SouId=B.SortId  "
+       "where not( a.oldid is null and b.sortid is null) and a.ChangeId<=12345 and a.ChangeId>=12336",
+       "Select 'S01' as StationId,a.ChangeId,B.* from DataChange as A left join Inf_Book as b on a.SouId=B.SortId  "
+       "where not( a.oldid is null and b.sortid is null) and a.ChangeId<=?1 and a.ChangeId>=?2",
+       {12345, 12336}},
+      {"select a from t where b = 0 or c <> 7 or d != 8 or e == 9",
+       "select a from t where b = ?1 or c <> ?2 or d != ?3 or e == ?4", {0, 7, 8, 9}},
+      {"select a from t where b in (select c from u where d>2 order by 1)",
+       "select a from t where b in (select c from u where d>?1 order by 1)", {2}},
+      // Numbers the column names or ORDER BY, GROUP BY, LIMIT read stay.
+      {"select a=1, (select 2 where 1=1) from t", "", {}},
+      {"select a from t where b=1 order by 1 limit 5", "select a from t where b=?1 order by 1 limit 5", {1}},
+      {"select a from t where b=1 union select a from t where b=2",
+       "select a from t where b=?1 union select a from t where b=2", {1}},
+      {"select count(*) from t group by a having count(*)>1", "", {}},
+      // Only whole numbers written plainly, after a comparison.
+      {"select a from t where b=-1 or b=1.5 or b=0x10 or b=1e3 or b between 1 and 2 or b in (1,2)", "", {}},
+      {"select a from t where b=99999999999999999999", "", {}},
+      {"select a from t where b='1' and c='2'", "", {}},
+      // A text with parameters of its own, and statements that are no SELECT, keep theirs.
+      {"select a from t where b=? and c=1", "", {}},
+      {"select a from t where b=:x and c=1", "", {}},
+      {"delete from t where a=1", "", {}},
+      {"create view v as select a from t where a=1", "", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<TsqlStatement> st = SplitTsql(c.sql);
+    ASSERT_EQ(st.size(), 1u) << c.sql;
+    EXPECT_EQ(st[0].text, c.sql);
+    EXPECT_EQ(st[0].shape, c.shape) << c.sql;
+    EXPECT_EQ(st[0].values, c.values) << c.sql;
+  }
+}

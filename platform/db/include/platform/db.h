@@ -119,7 +119,9 @@ void SetThreadBusyWait(BusyWait wait);
 
 namespace detail {
 class Backend;
-}
+class RecordSet;
+struct DeleteBatch;
+}  // namespace detail
 
 class Query;
 
@@ -185,7 +187,7 @@ class Field {
   FieldType Type() const { return Info().type; }
 
   // The current row's value. Throws DbError when there is no current row.
-  const Value& AsValue() const;
+  Value AsValue() const;
   bool IsNull() const;
   // Plain text of the value: "" for NULL, decimal numbers, "True"/"False",
   // Currency::ToString, DateTime::ToString, the text itself.
@@ -251,6 +253,8 @@ class Query {
   // an ODBC driver that reports none it is the table of a text
   //   SELECT * | col, ... FROM [[catalog.]schema.]table [WHERE ...] [ORDER BY ...]
   // (no alias, expression, join or union), whose columns are then that table's.
+  // The table and its key are looked up at the first batch update and kept while
+  // the record set stays open.
   void UpdateBatch();
   // Brings the pending deleted rows back into the record set.
   void CancelBatch();
@@ -258,19 +262,27 @@ class Query {
 
  private:
   friend class Field;
-  const Value& Cell(size_t column) const;
-  size_t NextVisible(size_t from) const;
+  Value Cell(size_t column) const;
+  size_t Rows() const;
+  size_t NextVisible(size_t from);
+  void LinkDeleted();
 
   Connection& conn_;
   std::string sql_;
   bool active_ = false;
   std::vector<ColumnInfo> columns_;
   std::vector<Field> fields_;
-  std::vector<std::vector<Value>> rows_;
-  std::vector<bool> deleted_;
+  std::unique_ptr<detail::RecordSet> rows_;
+  // 0 for a row of the set. A deleted row holds a later row to look on from, every
+  // row in between being deleted too: a walk passes any run of deleted rows in a
+  // step or two, and the first row is found at once however many went before it.
+  std::vector<std::uint32_t> skip_;
   std::vector<size_t> pending_;
   size_t visible_ = 0;
   size_t cur_ = 0;
+  // The table and key that deletions go to, found at the first batch update.
+  std::unique_ptr<detail::DeleteBatch> target_;
+  std::vector<size_t> keyIndex_;
 };
 
 }  // namespace platform::db
