@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -69,38 +70,55 @@ IniFile::IniFile(std::filesystem::path path, WriteMode mode)
   }
 }
 
+size_t IniFile::NameHash::operator()(std::string_view name) const {
+  // FNV-1a over the lower-case bytes.
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    h = (h ^ (b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b)) * 1099511628211ull;
+  }
+  return static_cast<size_t>(h);
+}
+
+bool IniFile::NameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  return platform::text::EqualsNoCase(a, b);
+}
+
 void IniFile::Index() const {
   if (indexed_) return;
   sections_.clear();
   sectionIndex_.clear();
-  Section* cur = nullptr;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    std::string_view name, key, value;
-    const std::string& text = lines_[i].text;
-    if (SectionName(text, name)) {
-      sections_.push_back(Section{i, i, {}});
-      cur = &sections_.back();
-      // Only the first section of a name is ever read or written.
-      sectionIndex_.emplace(platform::text::AsciiLower(name), sections_.size() - 1);
-    } else if (cur != nullptr) {
-      if (!Strip(text).empty()) cur->lastEntry = i;
-      if (KeyValue(text, key, value)) cur->keys.emplace(platform::text::AsciiLower(key), i);
-    }
-  }
+  for (size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
   indexed_ = true;
+}
+
+// Adds line i to the index of the lines before it: a header opens a section, any other
+// line belongs to the last section opened.
+void IniFile::IndexLine(size_t i) const {
+  std::string_view name, key, value;
+  const std::string& text = lines_[i].text;
+  if (SectionName(text, name)) {
+    sections_.push_back(Section{i, i, {}});
+    // Only the first section of a name is ever read or written.
+    sectionIndex_.try_emplace(std::string(name), sections_.size() - 1);
+  } else if (!sections_.empty()) {
+    Section& cur = sections_.back();
+    if (!Strip(text).empty()) cur.lastEntry = i;
+    if (KeyValue(text, key, value)) cur.keys.try_emplace(std::string(key), i);
+  }
 }
 
 const IniFile::Section* IniFile::Find(std::string_view section) const {
   Index();
-  auto it = sectionIndex_.find(platform::text::AsciiLower(section));
+  auto it = sectionIndex_.find(section);
   return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key,
+std::string_view IniFile::Value(std::string_view section, std::string_view key,
                                 std::string_view def) const {
   std::string_view value = def;
   if (const Section* s = Find(section)) {
-    auto it = s->keys.find(platform::text::AsciiLower(key));
+    auto it = s->keys.find(key);
     if (it != s->keys.end()) {
       std::string_view k;
       KeyValue(lines_[it->second].text, k, value);
@@ -111,16 +129,21 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
     value = value.substr(1, value.size() - 2);
   }
   if (value.size() > kMaxValueLength) value = value.substr(0, kMaxValueLength);
-  return std::string(value);
+  return value;
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view def) const {
+  return std::string(Value(section, key, def));
 }
 
 std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
                                   std::int32_t def) const {
-  return platform::text::StrToInt(ReadString(section, key, "")).value_or(def);
+  return platform::text::StrToInt(Value(section, key, "")).value_or(def);
 }
 
 double IniFile::ReadFloat(std::string_view section, std::string_view key, double def) const {
-  return platform::text::StrToFloat(ReadString(section, key, "")).value_or(def);
+  return platform::text::StrToFloat(Value(section, key, "")).value_or(def);
 }
 
 bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
@@ -130,9 +153,13 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def)
 bool IniFile::SectionExists(std::string_view section) const { return Find(section) != nullptr; }
 
 void IniFile::Insert(size_t at, std::string text) {
-  // A last line without a line end gets one before anything follows it.
-  if (at == lines_.size() && !lines_.empty() && lines_.back().eol.empty()) {
-    lines_.back().eol = "\r\n";
+  if (at == lines_.size()) {
+    // A last line without a line end gets one before anything follows it.
+    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = "\r\n";
+    lines_.push_back(Line{std::move(text), "\r\n"});
+    // A line at the end shifts no other line: the index takes it as a full one would.
+    if (indexed_) IndexLine(at);
+    return;
   }
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), "\r\n"});
   indexed_ = false;
@@ -151,23 +178,14 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     Insert(lines_.size(), "[" + std::string(section) + "]");
     Insert(lines_.size(), std::string(key) + "=" + std::string(value));
   } else {
-    auto it = s->keys.find(platform::text::AsciiLower(key));
+    auto it = s->keys.find(key);
     if (it != s->keys.end()) {
       std::string& text = lines_[it->second].text;
       std::string_view k, v;
       KeyValue(text, k, v);
       text = std::string(k) + "=" + std::string(value);
     } else {
-      size_t at = s->lastEntry + 1;
-      bool atEnd = at == lines_.size();
-      Insert(at, std::string(key) + "=" + std::string(value));
-      if (atEnd) {
-        // Appending to the last section shifts no other line: keep the index.
-        Section& last = sections_[static_cast<size_t>(s - sections_.data())];
-        last.lastEntry = at;
-        last.keys.emplace(platform::text::AsciiLower(key), at);
-        indexed_ = true;
-      }
+      Insert(s->lastEntry + 1, std::string(key) + "=" + std::string(value));
     }
   }
   dirty_ = true;

@@ -65,14 +65,32 @@ class IniFile {
     std::string text;
     std::string eol;  // "\r\n", "\n" or "" for a last line without one
   };
+  // Names compare without regard to case of the ASCII letters, as the profile
+  // functions compare them. Both take a string_view, so a look-up copies no name.
+  // The hash is not noexcept: the standard library then keeps each name's hash in its
+  // node and compares names only where the hashes agree.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  // Name as the file spells it (its first spelling) -> index.
+  using NameIndex = std::unordered_map<std::string, size_t, NameHash, NameEqual>;
+
   struct Section {
     size_t header;     // line index of "[name]"
     size_t lastEntry;  // last line that belongs to the section's content
-    std::unordered_map<std::string, size_t> keys;  // lower-case key -> line index
+    NameIndex keys;    // key -> line index
   };
 
   void Index() const;
+  void IndexLine(size_t i) const;
   const Section* Find(std::string_view section) const;
+  // The value as read (see ReadString), a view into the line or def.
+  std::string_view Value(std::string_view section, std::string_view key, std::string_view def) const;
   void Insert(size_t at, std::string text);
 
   std::filesystem::path path_;
@@ -81,7 +99,7 @@ class IniFile {
   bool dirty_ = false;
   mutable bool indexed_ = false;
   mutable std::vector<Section> sections_;
-  mutable std::unordered_map<std::string, size_t> sectionIndex_;  // lower-case name -> section
+  mutable NameIndex sectionIndex_;  // section name -> index in sections_
 };
 
 }  // namespace platform::profile
