@@ -119,15 +119,13 @@ std::string Utf8ToCp936(std::string_view utf8) {
 }
 
 std::string_view TrimLeft(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
-  return s.substr(i);
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  return s;
 }
 
 std::string_view TrimRight(std::string_view s) {
-  size_t n = s.size();
-  while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= 32) --n;
-  return s.substr(0, n);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
 }
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
