@@ -117,8 +117,7 @@ size_t IniFile::NameHash::operator()(std::string_view name) const {
   // FNV-1a over the lower-case bytes.
   std::uint64_t h = 14695981039346656037ull;
   for (char c : name) {
-    const auto b = static_cast<unsigned char>(c);
-    h = (h ^ (b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b)) * 1099511628211ull;
+    h = (h ^ static_cast<unsigned char>(platform::text::AsciiLower(c))) * 1099511628211ull;
   }
   return static_cast<size_t>(h);
 }
