@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <set>
@@ -117,8 +118,9 @@ class Sandbox {
     platform::module::OverrideProgramFolderForTesting(scratch_ / kProg);
     start_ = fuzz::ListTree(scratch_, noBytes_);
     start_.erase(kPackage);
+    before_ = start_;
     for (const auto& [path, what] : start_) {
-      if (what == "folder" || path == kVictim) quiet_.emplace(path, what);
+      if (Parent(path) != kOut && Parent(path) != kProg) after_.emplace(path, what);
     }
     for (const std::string& path : still_) {
       const int fd = open((scratch_ / path).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
@@ -131,26 +133,40 @@ class Sandbox {
   const fs::path& Package() const { return package_; }
   const fs::path& Out() const { return out_; }
 
-  // The scratch folder as each run finds it, but for the package.
-  const Tree& Start() const { return start_; }
-
-  void WritePackage(std::string_view bytes) const {
-    fuzz::PutFile(package_, bytes);
-    StopClock(kPackage);
+  // Writes the package of a run (its time set to 0 as well); gives the scratch folder
+  // as the run finds it.
+  const Tree& WritePackage(std::string_view bytes) const {
+    const int fd = open(package_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool ok = fd >= 0;
+    for (std::string_view rest = bytes; ok && !rest.empty();) {
+      const ssize_t n = write(fd, rest.data(), rest.size());
+      ok = n > 0;
+      if (ok) rest.remove_prefix(static_cast<size_t>(n));
+    }
+    const timespec zero[2] = {{0, 0}, {0, 0}};
+    ok = ok && futimens(fd, zero) == 0;
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (!ok) fuzz::Fail("cannot write the package");
+    before_[kPackage] = "file:" + std::string(bytes);
+    return before_;
   }
 
-  // The scratch folder as ListTree gives it, the package holding these bytes.
-  Tree List(std::string_view package) const {
+  // The scratch folder after the run, as ListTree gives it.
+  const Tree& List() const {
     if (!StillQuiet()) {
-      Tree tree = fuzz::ListTree(scratch_, noBytes_);
+      after_ = fuzz::ListTree(scratch_, noBytes_);
       for (const std::string& path : still_) StopClock(path);
-      return tree;
+      return after_;
     }
-    Tree tree = quiet_;
-    tree.emplace(kPackage, "file:" + std::string(package));
-    fuzz::ListInto(scratch_, kOut, noBytes_, tree);
-    fuzz::ListInto(scratch_, kProg, noBytes_, tree);
-    return tree;
+    // The entries of the two folders that change go; the rest stays from the run before.
+    for (auto it = after_.begin(); it != after_.end();) {
+      const bool changes = Parent(it->first) == kOut || Parent(it->first) == kProg;
+      it = changes ? after_.erase(it) : std::next(it);
+    }
+    after_[kPackage] = before_.at(kPackage);
+    fuzz::ListInto(scratch_, kOut, noBytes_, after_);
+    fuzz::ListInto(scratch_, kProg, noBytes_, after_);
+    return after_;
   }
 
   // Back to the start from the tree a run left: what it added or changed goes (deepest
@@ -210,7 +226,8 @@ class Sandbox {
   std::vector<std::string> still_;  // folders whose entries stay, files whose bytes stay
   std::vector<int> stillFds_;
   Tree start_;
-  Tree quiet_;  // the start's folders and the victim
+  mutable Tree before_;  // the start with the package of the run
+  mutable Tree after_;   // the last listing
 };
 
 // The mutator's zlib streams live as long as the process: setting one up takes some
@@ -308,9 +325,7 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Sandbox sandbox;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  sandbox.WritePackage(bytes);
-  Tree scratchBefore = sandbox.Start();
-  scratchBefore.emplace(kPackage, "file:" + std::string(bytes));
+  const Tree& scratchBefore = sandbox.WritePackage(bytes);
 
   bool extracted = false;
   bool raised = false;
@@ -320,7 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const tagwright::EPackageError&) {
     raised = true;
   }
-  const Tree scratchAfter = sandbox.List(bytes);
+  const Tree& scratchAfter = sandbox.List();
 
   CheckNothingElseWritten(scratchBefore, scratchAfter);
   auto victim = scratchAfter.find(kVictim);
