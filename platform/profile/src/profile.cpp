@@ -132,6 +132,7 @@ void IniFile::Index() const {
   keys_.clear();
   keys_.reserve(lines_.size());
   sectionIndex_.clear();
+  lastFound_ = SIZE_MAX;
   for (size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
   indexed_ = true;
 }
@@ -159,8 +160,13 @@ void IniFile::IndexLine(size_t i) const {
 
 const IniFile::Section* IniFile::Find(std::string_view section) const {
   Index();
+  // Readers and writers go through a section key by key, under one spelling.
+  if (lastFound_ < sections_.size() && section == lastName_) return &sections_[lastFound_];
   auto it = sectionIndex_.find(section);
-  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
+  if (it == sectionIndex_.end()) return nullptr;
+  lastName_.assign(section);
+  lastFound_ = it->second;
+  return &sections_[it->second];
 }
 
 const IniFile::Key* IniFile::FindKey(const Section& section, std::string_view key) const {

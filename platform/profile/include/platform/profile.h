@@ -119,6 +119,9 @@ class IniFile {
   // Section name as the file first spells it -> index in sections_ (the first section
   // of a name is the only one read or written).
   mutable std::unordered_map<std::string, size_t, NameHash, NameEqual> sectionIndex_;
+  // The section found last, and its name as asked for.
+  mutable size_t lastFound_ = SIZE_MAX;
+  mutable std::string lastName_;
 };
 
 }  // namespace platform::profile
