@@ -132,7 +132,7 @@ void IniFile::Index() const {
   keys_.clear();
   keys_.reserve(lines_.size());
   sectionIndex_.clear();
-  lastFound_ = SIZE_MAX;
+  lastFound_ = kNotAsked;
   for (size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
   indexed_ = true;
 }
@@ -144,6 +144,7 @@ void IniFile::IndexLine(size_t i) const {
   const std::string_view text = LineText(i);
   if (SectionName(text, name)) {
     sections_.push_back(Section{i, i, keys_.size(), keys_.size()});
+    if (lastFound_ == kMissing) lastFound_ = kNotAsked;
     // Only the first section of a name is ever read or written.
     sectionIndex_.try_emplace(std::string(name), sections_.size() - 1);
   } else if (!sections_.empty()) {
@@ -161,12 +162,13 @@ void IniFile::IndexLine(size_t i) const {
 const IniFile::Section* IniFile::Find(std::string_view section) const {
   Index();
   // Readers and writers go through a section key by key, under one spelling.
-  if (lastFound_ < sections_.size() && section == lastName_) return &sections_[lastFound_];
+  if (lastFound_ != kNotAsked && section == lastName_) {
+    return lastFound_ == kMissing ? nullptr : &sections_[lastFound_];
+  }
   auto it = sectionIndex_.find(section);
-  if (it == sectionIndex_.end()) return nullptr;
   lastName_.assign(section);
-  lastFound_ = it->second;
-  return &sections_[it->second];
+  lastFound_ = it == sectionIndex_.end() ? kMissing : it->second;
+  return lastFound_ == kMissing ? nullptr : &sections_[lastFound_];
 }
 
 const IniFile::Key* IniFile::FindKey(const Section& section, std::string_view key) const {

@@ -119,8 +119,10 @@ class IniFile {
   // Section name as the file first spells it -> index in sections_ (the first section
   // of a name is the only one read or written).
   mutable std::unordered_map<std::string, size_t, NameHash, NameEqual> sectionIndex_;
-  // The section found last, and its name as asked for.
-  mutable size_t lastFound_ = SIZE_MAX;
+  // The section looked up last: its index, kMissing or kNotAsked, and its name as asked.
+  static constexpr size_t kNotAsked = SIZE_MAX;
+  static constexpr size_t kMissing = SIZE_MAX - 1;
+  mutable size_t lastFound_ = kNotAsked;
   mutable std::string lastName_;
 };
 
