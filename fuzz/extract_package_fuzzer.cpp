@@ -1,4 +1,4 @@
-// Template package bytes into TMyZip::ExtractPackage. Each run gets a sandbox of its own
+// Template package bytes into TMyZip::ExtractPackage. Each run finds the same sandbox
 // holding a program folder, an extraction folder and the package; the extraction may
 // write only its working files into the program folder and plain files into the
 // extraction folder, and nothing anywhere else.
@@ -18,11 +18,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "platform/module.h"
@@ -42,28 +43,36 @@ using fuzz::Tree;
 const std::set<std::string> kWorkingFiles = {tagwright::kPayloadFile,
                                              tagwright::kExtractListFile,
                                              tagwright::kTranErrLogName};
-constexpr const char* kVictim = "victim";
 constexpr const char* kVictimBytes = "must stay as it is";
-// The sandbox, relative to the scratch folder.
-const fs::path kSandbox = fs::path("up3") / "up2" / "up1" / "run";
-const fs::path kOut = kSandbox / "out";
-const fs::path kProg = kSandbox / "prog";
+// Paths of the sandbox relative to the scratch folder, as a Tree holds them.
+const std::string kSandbox = "up3/up2/up1/run";
+const std::string kOut = kSandbox + "/out";
+const std::string kProg = kSandbox + "/prog";
+const std::string kPackage = kSandbox + "/package.Lab";
+const std::string kVictim = kSandbox + "/victim";
+const std::string kLink = kOut + "/" + tagwright::kLabelFileName;
+
+// The folder part and the name of a path of a Tree.
+std::string_view Parent(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+std::string_view Name(std::string_view path) { return path.substr(path.rfind('/') + 1); }
 
 // What changed from before to after, outside the extraction folder and the program
-// folder's working files.
+// folder's working files. The files of those two are listed without their bytes.
 void CheckNothingElseWritten(const Tree& before, const Tree& after) {
   for (const auto& [path, what] : after) {
-    const fs::path p(path);
-    if (p.parent_path() == kOut) {
-      FUZZ_CHECK(what.starts_with("file:") ||
-                     (p.filename() == tagwright::kLabelFileName && what.starts_with("link:")),
+    if (Parent(path) == kOut) {
+      FUZZ_CHECK(what == "file" || (path == kLink && what.starts_with("link:")),
                  "extracted entry that is no plain file: " + path);
       continue;
     }
-    if (p.parent_path() == kProg) {
-      FUZZ_CHECK(kWorkingFiles.count(p.filename().string()) == 1,
+    if (Parent(path) == kProg) {
+      FUZZ_CHECK(kWorkingFiles.count(std::string(Name(path))) == 1,
                  "unexpected file in the program folder: " + path);
-      FUZZ_CHECK(what.starts_with("file:"), "working file is no plain file: " + path);
+      FUZZ_CHECK(what == "file", "working file is no plain file: " + path);
       continue;
     }
     auto it = before.find(path);
@@ -74,12 +83,175 @@ void CheckNothingElseWritten(const Tree& before, const Tree& after) {
   }
 }
 
-Tree Part(const Tree& tree, const fs::path& folder) {
+Tree Part(const Tree& tree, std::string_view folder) {
   Tree part;
   for (const auto& [path, what] : tree) {
-    if (fs::path(path).parent_path() == folder) part.emplace(path, what);
+    if (Parent(path) == folder) part.emplace(path, what);
   }
   return part;
+}
+
+// The sandbox below the scratch folder, made once: the program folder, the extraction
+// folder with the link, the file the link points at (the victim) and the package.
+// After each run only what the run changed is undone, so that a run costs no more than
+// what it writes.
+//
+// The folders from the scratch folder down to the sandbox keep their entries, and the
+// victim and the package their bytes: their modification times are set to 0, which
+// any entry made, removed or renamed in a folder, and any write to a file, changes to
+// the present. While they all read 0, a listing of the scratch folder is the start but
+// for what the extraction folder and the program folder hold, so only those two are
+// listed; otherwise the whole scratch folder is listed, to show what changed.
+class Sandbox {
+ public:
+  Sandbox()
+      : scratch_(fuzz::ScratchFolder()),
+        package_(scratch_ / kPackage),
+        out_(scratch_ / kOut),
+        noBytes_{kOut, kProg},
+        still_{"", "up3", "up3/up2", "up3/up2/up1", kSandbox, kVictim, kPackage} {
+    fs::create_directories(scratch_ / kProg);
+    fs::create_directories(out_);
+    fuzz::PutFile(scratch_ / kVictim, kVictimBytes);
+    fs::create_symlink(fs::path("..") / Name(kVictim), scratch_ / kLink);
+    fuzz::PutFile(package_, "");
+    platform::module::OverrideProgramFolderForTesting(scratch_ / kProg);
+    start_ = fuzz::ListTree(scratch_, noBytes_);
+    start_.erase(kPackage);
+    before_ = start_;
+    for (const auto& [path, what] : start_) {
+      if (Parent(path) != kOut && Parent(path) != kProg) after_.emplace(path, what);
+    }
+    for (const std::string& path : still_) {
+      const int fd = open((scratch_ / path).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0) fuzz::Fail("cannot open " + path);
+      stillFds_.push_back(fd);
+      StopClock(path);
+    }
+  }
+
+  const fs::path& Package() const { return package_; }
+  const fs::path& Out() const { return out_; }
+
+  // Writes the package of a run (its time set to 0 as well); gives the scratch folder
+  // as the run finds it.
+  const Tree& WritePackage(std::string_view bytes) const {
+    const int fd = open(package_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool ok = fd >= 0;
+    for (std::string_view rest = bytes; ok && !rest.empty();) {
+      const ssize_t n = write(fd, rest.data(), rest.size());
+      ok = n > 0;
+      if (ok) rest.remove_prefix(static_cast<size_t>(n));
+    }
+    const timespec zero[2] = {{0, 0}, {0, 0}};
+    ok = ok && futimens(fd, zero) == 0;
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (!ok) fuzz::Fail("cannot write the package");
+    before_[kPackage] = "file:" + std::string(bytes);
+    return before_;
+  }
+
+  // The scratch folder after the run, as ListTree gives it.
+  const Tree& List() const {
+    if (!StillQuiet()) {
+      after_ = fuzz::ListTree(scratch_, noBytes_);
+      for (const std::string& path : still_) StopClock(path);
+      return after_;
+    }
+    // The entries of the two folders that change go; the rest stays from the run before.
+    for (auto it = after_.begin(); it != after_.end();) {
+      const bool changes = Parent(it->first) == kOut || Parent(it->first) == kProg;
+      it = changes ? after_.erase(it) : std::next(it);
+    }
+    after_[kPackage] = before_.at(kPackage);
+    fuzz::ListInto(scratch_, kOut, noBytes_, after_);
+    fuzz::ListInto(scratch_, kProg, noBytes_, after_);
+    return after_;
+  }
+
+  // Back to the start from the tree a run left: what it added or changed goes (deepest
+  // first), what it removed or changed is made again (parents first). Every step must
+  // succeed, so that the next run finds the start again without listing it.
+  void Reset(const Tree& after) const {
+    std::error_code ec;
+    for (auto it = after.rbegin(); it != after.rend(); ++it) {
+      auto was = start_.find(it->first);
+      if (was != start_.end() && was->second == it->second) continue;
+      // The package stays, to be overwritten by the next one; the checks made sure
+      // that the run left it as it was.
+      if (it->first == kPackage) continue;
+      const fs::path p = scratch_ / it->first;
+      if (it->second == "folder") {
+        fs::remove_all(p, ec);
+      } else if (unlink(p.c_str()) != 0) {
+        ec.assign(errno, std::generic_category());
+      }
+      if (ec) fuzz::Fail("cannot reset the sandbox: " + it->first + ": " + ec.message());
+    }
+    for (const auto& [path, what] : start_) {
+      auto now = after.find(path);
+      if (now != after.end() && now->second == what) continue;
+      const fs::path p = scratch_ / path;
+      if (what == "folder") {
+        fs::create_directory(p, ec);
+      } else if (what.starts_with("file:")) {
+        fuzz::PutFile(p, std::string_view(what).substr(5));
+      } else {
+        fs::create_symlink(what.substr(5), p, ec);
+      }
+      if (ec) fuzz::Fail("cannot reset the sandbox: " + path + ": " + ec.message());
+    }
+  }
+
+ private:
+  void StopClock(const std::string& path) const {
+    const timespec zero[2] = {{0, 0}, {0, 0}};
+    if (utimensat(AT_FDCWD, (scratch_ / path).c_str(), zero, AT_SYMLINK_NOFOLLOW) != 0) {
+      fuzz::Fail("cannot set the time of " + path);
+    }
+  }
+
+  bool StillQuiet() const {
+    for (int fd : stillFds_) {
+      struct stat st {};
+      if (fstat(fd, &st) != 0 || st.st_mtim.tv_sec != 0 || st.st_mtim.tv_nsec != 0) return false;
+    }
+    return true;
+  }
+
+  fs::path scratch_;
+  fs::path package_;
+  fs::path out_;
+  std::set<std::string> noBytes_;
+  std::vector<std::string> still_;  // folders whose entries stay, files whose bytes stay
+  std::vector<int> stillFds_;
+  Tree start_;
+  mutable Tree before_;  // the start with the package of the run
+  mutable Tree after_;   // the last listing
+};
+
+// The mutator's zlib streams live as long as the process: setting one up takes some
+// 300 KB, which the sanitizer's allocator makes dear at every mutation.
+z_stream& Inflater() {
+  static z_stream zs = [] {
+    z_stream s{};
+    if (inflateInit(&s) != Z_OK) fuzz::Fail("inflateInit");
+    return s;
+  }();
+  return zs;
+}
+
+// Levels 1 to 4 of a package: stored, fastest, zlib's default, best.
+z_stream& Deflater(unsigned level) {
+  static z_stream zs[4] = {};
+  static bool ready[4] = {};
+  constexpr int kZlibLevel[4] = {Z_NO_COMPRESSION, Z_BEST_SPEED, Z_DEFAULT_COMPRESSION,
+                                 Z_BEST_COMPRESSION};
+  if (!ready[level - 1]) {
+    if (deflateInit(&zs[level - 1], kZlibLevel[level - 1]) != Z_OK) fuzz::Fail("deflateInit");
+    ready[level - 1] = true;
+  }
+  return zs[level - 1];
 }
 
 // The payload of a package whose stream inflates to the size its last four bytes give.
@@ -88,12 +260,29 @@ std::optional<std::string> Inflate(std::string_view package) {
   const std::uint32_t size = GetUint32(package.data() + package.size() - 4);
   if (size > (1u << 20)) return std::nullopt;
   std::string payload(size, '\0');
-  uLongf length = size;
-  const int rc = uncompress(reinterpret_cast<Bytef*>(payload.data()), &length,
-                            reinterpret_cast<const Bytef*>(package.data()),
-                            static_cast<uLong>(package.size() - 4));
-  if (rc != Z_OK || length != size) return std::nullopt;
+  z_stream& zs = Inflater();
+  inflateReset(&zs);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(package.data()));
+  zs.avail_in = static_cast<uInt>(package.size() - 4);
+  zs.next_out = reinterpret_cast<Bytef*>(payload.data());
+  zs.avail_out = size;
+  if (inflate(&zs, Z_FINISH) != Z_STREAM_END || zs.avail_out != 0) return std::nullopt;
   return payload;
+}
+
+// A package of the payload, at package level 1 to 4.
+std::string Deflate(std::string_view payload, unsigned level) {
+  z_stream& zs = Deflater(level);
+  deflateReset(&zs);
+  std::string package(deflateBound(&zs, static_cast<uLong>(payload.size())), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data()));
+  zs.avail_in = static_cast<uInt>(payload.size());
+  zs.next_out = reinterpret_cast<Bytef*>(package.data());
+  zs.avail_out = static_cast<uInt>(package.size());
+  if (deflate(&zs, Z_FINISH) != Z_STREAM_END) fuzz::Fail("deflate");
+  package.resize(zs.total_out);
+  PutUint32(package, static_cast<std::uint32_t>(payload.size()));
+  return package;
 }
 
 // Changes bytes with libFuzzer's own mutations, within maxSize.
@@ -127,46 +316,37 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
   } else {
     changed = Mutate(*payload, payload->size() + 64);
   }
-  std::ostringstream out;
-  tagwright::TMyZip::DeflateToFile(changed, out, 1 + static_cast<int>(rnd() % 4));
-  const std::string bytes = out.str();
+  const std::string bytes = Deflate(changed, 1 + rnd() % 4);
   if (bytes.size() > maxSize) return LLVMFuzzerMutate(data, size, maxSize);
   std::memcpy(data, bytes.data(), bytes.size());
   return bytes.size();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const fs::path& scratch = fuzz::ScratchFolder();
-  const fs::path sandbox = scratch / kSandbox;
-  std::error_code ec;
-  fs::remove_all(scratch / *kSandbox.begin(), ec);
-  fs::create_directories(sandbox / "prog");
-  fs::create_directories(sandbox / "out");
-  fuzz::PutFile(sandbox / kVictim, kVictimBytes);
-  fs::create_symlink(fs::path("..") / kVictim, sandbox / "out" / tagwright::kLabelFileName);
-  const fs::path package = sandbox / "package.Lab";
-  fuzz::PutFile(package, std::string_view(reinterpret_cast<const char*>(data), size));
-  platform::module::OverrideProgramFolderForTesting(sandbox / "prog");
+  static const Sandbox sandbox;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const Tree& scratchBefore = sandbox.WritePackage(bytes);
 
-  const Tree scratchBefore = fuzz::ListTree(scratch);
   bool extracted = false;
   bool raised = false;
   try {
     tagwright::TMyZip zip;
-    extracted = zip.ExtractPackage(package, sandbox / "out", tagwright::kPackagePassword);
+    extracted = zip.ExtractPackage(sandbox.Package(), sandbox.Out(), tagwright::kPackagePassword);
   } catch (const tagwright::EPackageError&) {
     raised = true;
   }
-  const Tree scratchAfter = fuzz::ListTree(scratch);
+  const Tree& scratchAfter = sandbox.List();
 
   CheckNothingElseWritten(scratchBefore, scratchAfter);
-  FUZZ_CHECK(fuzz::GetFile(sandbox / kVictim) == kVictimBytes, "written through the link");
+  auto victim = scratchAfter.find(kVictim);
+  FUZZ_CHECK(victim != scratchAfter.end() && victim->second == "file:" + std::string(kVictimBytes),
+             "written through the link");
   if (!extracted) {
     // A refused package leaves the extraction folder as it was.
     FUZZ_CHECK(Part(scratchBefore, kOut) == Part(scratchAfter, kOut),
                raised ? "folder changed before an error" : "folder changed by a refused package");
   }
 
-  fs::remove_all(scratch / *kSandbox.begin(), ec);
+  sandbox.Reset(scratchAfter);
   return 0;
 }

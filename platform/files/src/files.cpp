@@ -1,8 +1,9 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
-#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -10,10 +11,6 @@ namespace platform::files {
 namespace {
 
 std::error_code LastError() { return {errno != 0 ? errno : EIO, std::generic_category()}; }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 }  // namespace
 
@@ -23,15 +20,22 @@ std::error_code WriteNewFile(const fs::path& path, std::string_view data) {
   if (fs::exists(old) && !fs::is_directory(old) && !fs::remove(path, ec) && ec) return ec;
   ec.clear();
 
-  // "x": created here or not at all; never a file that is already there, nor one that a
-  // symbolic link of that name points to.
+  // O_EXCL: created here or not at all; never a file that is already there, nor one that
+  // a symbolic link of that name points to.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return LastError();
+  while (!data.empty()) {
+    errno = 0;
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ec = LastError();
+      break;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
   errno = 0;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbx"));
-  if (!file) return LastError();
-  errno = 0;
-  if (std::fwrite(data.data(), 1, data.size(), file.get()) != data.size()) ec = LastError();
-  errno = 0;
-  if (std::fclose(file.release()) != 0 && !ec) ec = LastError();
+  if (::close(fd) != 0 && !ec) ec = LastError();
   if (ec) {
     std::error_code ignored;
     fs::remove(path, ignored);

@@ -1,7 +1,10 @@
 #include "platform/profile.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <system_error>
 
 #include "platform/files.h"
@@ -17,94 +20,165 @@ bool SectionName(std::string_view line, std::string_view& name) {
   line = Strip(line);
   if (line.empty() || line.front() != '[') return false;
   line.remove_prefix(1);
-  size_t close = line.find(']');
-  name = Strip(close == std::string_view::npos ? line : line.substr(0, close));
+  const size_t close = line.find(']');
+  if (close != std::string_view::npos) line.remove_suffix(line.size() - close);
+  name = Strip(line);
   return true;
 }
 
 bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
   std::string_view t = Strip(line);
   if (t.empty() || t.front() == ';') return false;
-  size_t eq = t.find('=');
+  const size_t eq = t.find('=');
   if (eq == std::string_view::npos) return false;
-  key = Strip(t.substr(0, eq));
-  value = Strip(t.substr(eq + 1));
+  key = t;
+  key.remove_suffix(t.size() - eq);
+  key = Strip(key);
+  value = t;
+  value.remove_prefix(eq + 1);
+  value = Strip(value);
   return true;
 }
 
+// The first CR or LF from pos on, or the size of s. (find_first_of looks each byte up
+// in the set with a call of its own.)
+size_t FindLineBreak(std::string_view s, size_t pos = 0) {
+  while (pos < s.size() && s[pos] != '\r' && s[pos] != '\n') ++pos;
+  return pos;
+}
+
 void CheckNoLineBreak(std::string_view what, std::string_view s) {
-  if (s.find_first_of("\r\n") != std::string_view::npos) {
+  if (FindLineBreak(s) != s.size()) {
     throw ProfileError("profile " + std::string(what) + " holds a line break: " + std::string(s));
   }
+}
+
+// The whole file, read with the descriptor calls, without a stream's buffer; empty when
+// it is missing or cannot be read (a folder, no permission).
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::string data;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return data;
+  char buf[16384];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
+  close(fd);
+  if (n < 0) data.clear();
+  return data;
+}
+
+constexpr std::string_view EolText(unsigned char eol) {
+  constexpr std::string_view kText[] = {"", "\r\n", "\n", "\r"};
+  return kText[eol];
 }
 
 }  // namespace
 
 IniFile::IniFile(std::filesystem::path path, WriteMode mode)
-    : path_(std::move(path)), mode_(mode) {
-  std::string data;
-  try {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return;
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::exception&) {
-    return;  // a folder or a file that cannot be read (the runtime throws on EISDIR)
-  }
+    : path_(std::move(path)), mode_(mode), text_(ReadWholeFile(path_)) {
+  const std::string_view data = text_;
+  lines_.reserve(static_cast<size_t>(std::count(data.begin(), data.end(), '\n')) + 1);
   // A line ends at CR LF, LF or a lone CR, as the Windows functions read it, so no
   // value read back can hold a line break that writing it again would refuse.
   size_t pos = 0;
   while (pos < data.size()) {
-    size_t end = data.find_first_of("\r\n", pos);
-    Line l;
-    if (end == std::string::npos) {
-      l.text = data.substr(pos);
-      pos = data.size();
-    } else {
-      l.text = data.substr(pos, end - pos);
-      size_t next = end + 1;
-      if (data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
-      l.eol = data.substr(end, next - end);
-      pos = next;
+    const size_t end = FindLineBreak(data, pos);
+    Eol eol = Eol::None;
+    size_t next = end;
+    if (end < data.size()) {
+      ++next;
+      if (data[end] == '\n') {
+        eol = Eol::Lf;
+      } else if (next < data.size() && data[next] == '\n') {
+        eol = Eol::CrLf;
+        ++next;
+      } else {
+        eol = Eol::Cr;
+      }
     }
-    lines_.push_back(std::move(l));
+    lines_.push_back(Line{pos, end - pos, eol});
+    pos = next;
   }
+}
+
+size_t IniFile::NameHash::operator()(std::string_view name) const {
+  // FNV-1a over the lower-case bytes.
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : name) {
+    h = (h ^ static_cast<unsigned char>(platform::text::AsciiLower(c))) * 1099511628211ull;
+  }
+  return static_cast<size_t>(h);
+}
+
+bool IniFile::NameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  return platform::text::EqualsNoCase(a, b);
 }
 
 void IniFile::Index() const {
   if (indexed_) return;
   sections_.clear();
+  keys_.clear();
+  keys_.reserve(lines_.size());
   sectionIndex_.clear();
-  Section* cur = nullptr;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    std::string_view name, key, value;
-    const std::string& text = lines_[i].text;
-    if (SectionName(text, name)) {
-      sections_.push_back(Section{i, i, {}});
-      cur = &sections_.back();
-      // Only the first section of a name is ever read or written.
-      sectionIndex_.emplace(platform::text::AsciiLower(name), sections_.size() - 1);
-    } else if (cur != nullptr) {
-      if (!Strip(text).empty()) cur->lastEntry = i;
-      if (KeyValue(text, key, value)) cur->keys.emplace(platform::text::AsciiLower(key), i);
+  lastFound_ = kNotAsked;
+  for (size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
+  indexed_ = true;
+}
+
+// Adds line i to the index of the lines before it: a header opens a section, any other
+// line belongs to the last section opened, whose keys are the last ones in keys_.
+void IniFile::IndexLine(size_t i) const {
+  std::string_view name, key, value;
+  const std::string_view text = LineText(i);
+  if (SectionName(text, name)) {
+    sections_.push_back(Section{i, i, keys_.size(), keys_.size()});
+    if (lastFound_ == kMissing) lastFound_ = kNotAsked;
+    // Only the first section of a name is ever read or written.
+    sectionIndex_.try_emplace(std::string(name), sections_.size() - 1);
+  } else if (!sections_.empty()) {
+    Section& cur = sections_.back();
+    if (!Strip(text).empty()) cur.lastEntry = i;
+    if (KeyValue(text, key, value)) {
+      keys_.push_back(Key{NameHash()(key), i, static_cast<size_t>(key.data() - text_.data()),
+                          key.size(), static_cast<size_t>(value.data() - text_.data()),
+                          value.size()});
+      cur.endKey = keys_.size();
     }
   }
-  indexed_ = true;
 }
 
 const IniFile::Section* IniFile::Find(std::string_view section) const {
   Index();
-  auto it = sectionIndex_.find(platform::text::AsciiLower(section));
-  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
+  // Readers and writers go through a section key by key, under one spelling.
+  if (lastFound_ != kNotAsked && section == lastName_) {
+    return lastFound_ == kMissing ? nullptr : &sections_[lastFound_];
+  }
+  auto it = sectionIndex_.find(section);
+  lastName_.assign(section);
+  lastFound_ = it == sectionIndex_.end() ? kMissing : it->second;
+  return lastFound_ == kMissing ? nullptr : &sections_[lastFound_];
 }
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key,
+const IniFile::Key* IniFile::FindKey(const Section& section, std::string_view key) const {
+  // A section holds a handful of keys: a walk over their hashes beats a table of its
+  // own, and the first of a name is the one that counts.
+  const size_t hash = NameHash()(key);
+  for (size_t i = section.firstKey; i < section.endKey; ++i) {
+    const Key& k = keys_[i];
+    if (k.hash == hash &&
+        platform::text::EqualsNoCase(std::string_view(text_).substr(k.nameAt, k.nameLength), key)) {
+      return &k;
+    }
+  }
+  return nullptr;
+}
+
+std::string_view IniFile::Value(std::string_view section, std::string_view key,
                                 std::string_view def) const {
   std::string_view value = def;
   if (const Section* s = Find(section)) {
-    auto it = s->keys.find(platform::text::AsciiLower(key));
-    if (it != s->keys.end()) {
-      std::string_view k;
-      KeyValue(lines_[it->second].text, k, value);
+    if (const Key* k = FindKey(*s, key)) {
+      value = std::string_view(text_).substr(k->valueAt, k->valueLength);
     }
   }
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -112,16 +186,21 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
     value = value.substr(1, value.size() - 2);
   }
   if (value.size() > kMaxValueLength) value = value.substr(0, kMaxValueLength);
-  return std::string(value);
+  return value;
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view def) const {
+  return std::string(Value(section, key, def));
 }
 
 std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
                                   std::int32_t def) const {
-  return platform::text::StrToInt(ReadString(section, key, "")).value_or(def);
+  return platform::text::StrToInt(Value(section, key, "")).value_or(def);
 }
 
 double IniFile::ReadFloat(std::string_view section, std::string_view key, double def) const {
-  return platform::text::StrToFloat(ReadString(section, key, "")).value_or(def);
+  return platform::text::StrToFloat(Value(section, key, "")).value_or(def);
 }
 
 bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
@@ -130,12 +209,24 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def)
 
 bool IniFile::SectionExists(std::string_view section) const { return Find(section) != nullptr; }
 
-void IniFile::Insert(size_t at, std::string text) {
-  // A last line without a line end gets one before anything follows it.
-  if (at == lines_.size() && !lines_.empty() && lines_.back().eol.empty()) {
-    lines_.back().eol = "\r\n";
+IniFile::Line IniFile::Append(std::initializer_list<std::string_view> parts) {
+  Line line{text_.size(), 0, Eol::CrLf};
+  for (std::string_view part : parts) text_ += part;
+  line.length = text_.size() - line.at;
+  return line;
+}
+
+void IniFile::Insert(size_t at, std::initializer_list<std::string_view> parts) {
+  const Line line = Append(parts);
+  if (at == lines_.size()) {
+    // A last line without a line end gets one before anything follows it.
+    if (!lines_.empty() && lines_.back().eol == Eol::None) lines_.back().eol = Eol::CrLf;
+    lines_.push_back(line);
+    // A line at the end shifts no other line: the index takes it as a full one would.
+    if (indexed_) IndexLine(at);
+    return;
   }
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), "\r\n"});
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), line);
   indexed_ = false;
 }
 
@@ -148,28 +239,25 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   }
   const Section* s = Find(section);
   if (s == nullptr) {
-    if (!lines_.empty() && !Strip(lines_.back().text).empty()) Insert(lines_.size(), "");
-    Insert(lines_.size(), "[" + std::string(section) + "]");
-    Insert(lines_.size(), std::string(key) + "=" + std::string(value));
+    if (!lines_.empty() && !Strip(LineText(lines_.size() - 1)).empty()) Insert(lines_.size(), {});
+    Insert(lines_.size(), {"[", section, "]"});
+    Insert(lines_.size(), {key, "=", value});
+  } else if (const Key* found = FindKey(*s, key)) {
+    // Replaced in place, under the key's own spelling: the line's new text goes to
+    // the end of text_ (the name is copied first, as text_ may move).
+    Key& k = keys_[static_cast<size_t>(found - keys_.data())];
+    const std::string name(std::string_view(text_).substr(k.nameAt, k.nameLength));
+    Line& line = lines_[k.line];
+    const Line replaced = Append({name, "=", value});
+    line.at = replaced.at;
+    line.length = replaced.length;
+    std::string_view n, v;
+    KeyValue(LineText(k.line), n, v);
+    k.nameAt = line.at;
+    k.valueAt = static_cast<size_t>(v.data() - text_.data());
+    k.valueLength = v.size();
   } else {
-    auto it = s->keys.find(platform::text::AsciiLower(key));
-    if (it != s->keys.end()) {
-      std::string& text = lines_[it->second].text;
-      std::string_view k, v;
-      KeyValue(text, k, v);
-      text = std::string(k) + "=" + std::string(value);
-    } else {
-      size_t at = s->lastEntry + 1;
-      bool atEnd = at == lines_.size();
-      Insert(at, std::string(key) + "=" + std::string(value));
-      if (atEnd) {
-        // Appending to the last section shifts no other line: keep the index.
-        Section& last = sections_[static_cast<size_t>(s - sections_.data())];
-        last.lastEntry = at;
-        last.keys.emplace(platform::text::AsciiLower(key), at);
-        indexed_ = true;
-      }
-    }
+    Insert(s->lastEntry + 1, {key, "=", value});
   }
   dirty_ = true;
   if (mode_ == WriteMode::Immediate) Flush();
@@ -190,9 +278,10 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 void IniFile::Flush() {
   if (!dirty_) return;
   std::string data;
-  for (const Line& l : lines_) {
-    data += l.text;
-    data += l.eol;
+  data.reserve(text_.size() + 2 * lines_.size());
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    data += LineText(i);
+    data += EolText(static_cast<unsigned char>(lines_[i].eol));
   }
   if (platform::files::ReplaceFile(path_, data, ".tmp~")) {
     throw ProfileError("cannot write the profile file " + path_.string());

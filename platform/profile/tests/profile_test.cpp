@@ -152,3 +152,31 @@ TEST_F(Profile, UnwritableFileRaisesAndLeavesNoTemporaryFile) {
   EXPECT_THROW(ini.WriteString("s", "k", "v"), ProfileError);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 0);
 }
+
+TEST_F(Profile, WrittenKeysReadAsTheWrittenFileReadsAgain) {
+  // The last line has no line end. The writes append at the end of the file, at the end
+  // of the last section and in the middle of the file; what the object reads must be
+  // what the file reads once written.
+  Put("[A]\nk=1\n[B]\nx=2");
+  IniFile ini(path_, IniFile::WriteMode::OnFlush);
+  ini.WriteString("a", "added", "6");
+  ini.WriteString("b", "y", "3");
+  ini.WriteString("A]x", "shadowed", "7");  // its header reads as a second [A]
+  ini.WriteString("\xC1", "k", "8");        // bytes above ASCII are not folded
+  ini.WriteString("\xE1", "K", "9");
+  ini.WriteString("C", "second", "5");
+  ini.WriteString("c", "SECOND", "10");
+  ini.WriteString("c", " spaced ", "4");    // reads without its blanks
+  ini.Flush();
+  const IniFile again(path_);
+  struct Case { const char* sec; const char* key; const char* want; } cases[] = {
+      {"A", "k", "1"},           {"a", "ADDED", "6"},   {"A", "shadowed", "def"},
+      {"A]x", "shadowed", "def"}, {"B", "x", "2"},      {"b", "Y", "3"},
+      {"c", "spaced", "4"},      {"C", " spaced ", "def"}, {"C", "second", "10"},
+      {"\xC1", "K", "8"},        {"\xE1", "k", "9"},    {"\xC1", "x", "def"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(again.ReadString(c.sec, c.key, "def"), c.want) << c.sec << " " << c.key;
+    EXPECT_EQ(ini.ReadString(c.sec, c.key, "def"), c.want) << c.sec << " " << c.key;
+  }
+}

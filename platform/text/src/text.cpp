@@ -119,33 +119,27 @@ std::string Utf8ToCp936(std::string_view utf8) {
 }
 
 std::string_view TrimLeft(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && static_cast<unsigned char>(s[i]) <= 32) ++i;
-  return s.substr(i);
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  return s;
 }
 
 std::string_view TrimRight(std::string_view s) {
-  size_t n = s.size();
-  while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= 32) --n;
-  return s.substr(0, n);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
 }
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
-namespace {
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-}  // namespace
-
 std::string AsciiLower(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = LowerAscii(c);
+  for (char& c : r) c = AsciiLower(c);
   return r;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }

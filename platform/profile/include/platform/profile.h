@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -61,27 +62,68 @@ class IniFile {
   void Flush();
 
  private:
+  enum class Eol : unsigned char { None, CrLf, Lf, Cr };
+  // A line is a span of text_: the file as read, then every line written since.
   struct Line {
-    std::string text;
-    std::string eol;  // "\r\n", "\n" or "" for a last line without one
+    size_t at, length;
+    Eol eol;  // None only for a last line without a line end
+  };
+  // Names compare without regard to case of the ASCII letters, as the profile
+  // functions compare them. Both take a string_view, so a look-up copies no name.
+  // The hash is not noexcept: the standard library then keeps each name's hash in its
+  // node and compares names only where the hashes agree.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  // A key line, and where its name and value (without blanks at their ends) lie in text_.
+  struct Key {
+    size_t hash;  // NameHash of the name
+    size_t line;
+    size_t nameAt, nameLength, valueAt, valueLength;
   };
   struct Section {
     size_t header;     // line index of "[name]"
     size_t lastEntry;  // last line that belongs to the section's content
-    std::unordered_map<std::string, size_t> keys;  // lower-case key -> line index
+    // Its keys, in the order of the file: keys_[firstKey] up to keys_[endKey].
+    size_t firstKey, endKey;
   };
 
   void Index() const;
+  void IndexLine(size_t i) const;
   const Section* Find(std::string_view section) const;
-  void Insert(size_t at, std::string text);
+  // The first key of the section by that name, or nullptr.
+  const Key* FindKey(const Section& section, std::string_view key) const;
+  // The value as read (see ReadString), a view into the line or def.
+  std::string_view Value(std::string_view section, std::string_view key,
+                         std::string_view def) const;
+  std::string_view LineText(size_t i) const {
+    return std::string_view(text_).substr(lines_[i].at, lines_[i].length);
+  }
+  // Adds the text of a line to text_; gives the line, with a CR LF end.
+  Line Append(std::initializer_list<std::string_view> parts);
+  void Insert(size_t at, std::initializer_list<std::string_view> parts);
 
   std::filesystem::path path_;
   WriteMode mode_;
+  std::string text_;
   std::vector<Line> lines_;
   bool dirty_ = false;
   mutable bool indexed_ = false;
   mutable std::vector<Section> sections_;
-  mutable std::unordered_map<std::string, size_t> sectionIndex_;  // lower-case name -> section
+  mutable std::vector<Key> keys_;  // the keys of all sections, in the order of the file
+  // Section name as the file first spells it -> index in sections_ (the first section
+  // of a name is the only one read or written).
+  mutable std::unordered_map<std::string, size_t, NameHash, NameEqual> sectionIndex_;
+  // The section looked up last: its index, kMissing or kNotAsked, and its name as asked.
+  static constexpr size_t kNotAsked = SIZE_MAX;
+  static constexpr size_t kMissing = SIZE_MAX - 1;
+  mutable size_t lastFound_ = kNotAsked;
+  mutable std::string lastName_;
 };
 
 }  // namespace platform::profile
