@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -349,6 +350,18 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
     if (name.empty()) continue;
     if (!IsBareName(name)) {
       return RefusePackage("数据包中的文件名 " + name + " 含有目录，拒绝解压 " + file);
+    }
+    // What the folder cannot take fails here, before any file is written: a name too
+    // long for the file system, or one that a folder there holds already.
+    const fs::path target = Folder / fs::path(name);
+    std::errc unwritable{};
+    if (name.size() > NAME_MAX) {
+      unwritable = std::errc::filename_too_long;
+    } else if (fs::is_directory(fs::symlink_status(target, ec))) {
+      unwritable = std::errc::is_a_directory;
+    }
+    if (unwritable != std::errc{}) {
+      throw EPackageError("无法写入文件 " + target.string() + "：" + std::make_error_code(unwritable).message());
     }
     const std::int32_t size = List->ReadInteger(section, "FileSize", 0);
     if (size < 0 || static_cast<size_t>(size) > dataEnd - pos) {

@@ -355,6 +355,11 @@ TEST_F(Package, BrokenPackagesRaiseAndLogNothing) {
        "文件 b 的长度 -1 超出数据范围"},
       {"file count no list can hold", PackageOf(PayloadOf("", listed("", 2000000000))),
        "FileCount=2000000000"},
+      // Refused before the first file is written, not after it.
+      {"a name too long for the file system",
+       PackageOf(PayloadOf("abcdef", listed("[1]\nFileName=a\nFileSize=3\n[2]\nFileName=" +
+                                            std::string(256, 'n') + "\nFileSize=3\n"))),
+       "无法写入文件"},
   };
   fs::create_directory(Out());
   for (const Case& c : cases) {
@@ -369,6 +374,13 @@ TEST_F(Package, BrokenPackagesRaiseAndLogNothing) {
     EXPECT_TRUE(fs::is_empty(Out()));
     EXPECT_FALSE(fs::exists(prog_ / kTranErrLogName));
   }
+
+  // A listed name that a folder holds there.
+  fs::create_directory(Out() / "b");
+  Put(Pkg(), PackageOf(PayloadOf("abcdef", listed("[1]\nFileName=a\nFileSize=3\n[2]\nFileName=b\nFileSize=3\n"))));
+  EXPECT_THROW(TMyZip().ExtractPackage(Pkg(), Out(), "wdx"), EPackageError);
+  EXPECT_FALSE(fs::exists(Out() / "a"));
+  fs::remove(Out() / "b");
 
   EXPECT_THROW(TMyZip().ExtractPackage(root_ / "missing.Lab", Out(), "wdx"), EPackageError);
   EXPECT_THROW(TMyZip().ExtractPackage(root_, Out(), "wdx"), EPackageError);
