@@ -1,5 +1,6 @@
 #include "tagwright/label_print_rec.h"
 
+#include <optional>
 #include <system_error>
 
 #include "platform/module.h"
@@ -49,46 +50,37 @@ void WriteText(IniFile& ini, const std::string& section, const char* key,
 }  // namespace
 
 void WriteLabelFile(const fs::path& path, const TLabelRec& rec) {
-  // Built under a name of its own and renamed over the target when whole, so neither a
-  // failure nor the sections of an earlier file end up in the result.
-  fs::path tmp = path;
-  tmp += ".new~";
-  std::error_code ec;
-  fs::remove(tmp, ec);
-  try {
-    IniFile ini(tmp, IniFile::WriteMode::OnFlush);
-    const std::string page = kPageSection;
-    ini.WriteInteger(page, "PageWidth", rec.PageWidth);
-    ini.WriteInteger(page, "PageGap", rec.PageGap);
-    ini.WriteInteger(page, "LWidthmm", rec.LWidthmm);
-    ini.WriteInteger(page, "LHeightmm", rec.LHeightmm);
-    ini.WriteInteger(page, "LCount", rec.LCount);
-    ini.WriteInteger(page, "LRSpace", rec.LRSpace);
-    ini.WriteInteger(page, "LShape", rec.LShape);
-    ini.WriteInteger(page, "ControlCount", static_cast<std::int64_t>(rec.ViewRec.size()));
-    WriteText(ini, page, "Direction", rec.Direction);
-    ini.WriteInteger(page, "PDotMM", rec.PDotMM);
-    for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
-      const TViewRec& v = rec.ViewRec[i];
-      const std::string s = ItemSection(i);
-      ini.WriteFloat(s, "Topmm", v.Topmm);
-      ini.WriteFloat(s, "Leftmm", v.Leftmm);
-      ini.WriteFloat(s, "Rightmm", v.Rightmm);
-      ini.WriteFloat(s, "Bottommm", v.Bottommm);
-      WriteText(ini, s, "ViewType", v.ViewType);
-      WriteText(ini, s, "Name", v.Name);
-      WriteText(ini, s, "PicFile", v.PicFile);
-      ini.WriteInteger(s, "FontSize", v.FontSize);
-      ini.WriteInteger(s, "BarWidth", v.BarWidth);
-      ini.WriteBool(s, "HaveCode", v.HaveCode);
-      WriteText(ini, s, "Value", v.Value);
-    }
-    ini.Flush();
-    fs::rename(tmp, path);
-  } catch (...) {
-    fs::remove(tmp, ec);
-    throw;
+  // Started empty, not from the file there, and flushed through a temporary renamed
+  // over the target when whole: neither a failure nor the sections of an earlier file
+  // end up in the result.
+  IniFile ini(path, IniFile::WriteMode::OnFlush, IniFile::Start::Empty);
+  const std::string page = kPageSection;
+  ini.WriteInteger(page, "PageWidth", rec.PageWidth);
+  ini.WriteInteger(page, "PageGap", rec.PageGap);
+  ini.WriteInteger(page, "LWidthmm", rec.LWidthmm);
+  ini.WriteInteger(page, "LHeightmm", rec.LHeightmm);
+  ini.WriteInteger(page, "LCount", rec.LCount);
+  ini.WriteInteger(page, "LRSpace", rec.LRSpace);
+  ini.WriteInteger(page, "LShape", rec.LShape);
+  ini.WriteInteger(page, "ControlCount", static_cast<std::int64_t>(rec.ViewRec.size()));
+  WriteText(ini, page, "Direction", rec.Direction);
+  ini.WriteInteger(page, "PDotMM", rec.PDotMM);
+  for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
+    const TViewRec& v = rec.ViewRec[i];
+    const std::string s = ItemSection(i);
+    ini.WriteFloat(s, "Topmm", v.Topmm);
+    ini.WriteFloat(s, "Leftmm", v.Leftmm);
+    ini.WriteFloat(s, "Rightmm", v.Rightmm);
+    ini.WriteFloat(s, "Bottommm", v.Bottommm);
+    WriteText(ini, s, "ViewType", v.ViewType);
+    WriteText(ini, s, "Name", v.Name);
+    WriteText(ini, s, "PicFile", v.PicFile);
+    ini.WriteInteger(s, "FontSize", v.FontSize);
+    ini.WriteInteger(s, "BarWidth", v.BarWidth);
+    ini.WriteBool(s, "HaveCode", v.HaveCode);
+    WriteText(ini, s, "Value", v.Value);
   }
+  ini.Flush();
 }
 
 TLabelRec ReadLabelFile(const fs::path& path) {
@@ -111,9 +103,18 @@ TLabelRec ReadLabelFile(const fs::path& path) {
                           std::to_string(kMaxControlCount) + " 之间）");
   }
   rec.ViewRec.resize(static_cast<size_t>(rec.ControlCount));
+  // An item without a section of its own reads as the defaults, the same for every
+  // such item: read once and copied, so that a count far above the sections the file
+  // holds costs one look-up an item.
+  std::optional<TViewRec> absent;
   for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
-    TViewRec& v = rec.ViewRec[i];
     const std::string s = ItemSection(i);
+    const bool present = ini.SectionExists(s);
+    if (!present && absent) {
+      rec.ViewRec[i] = *absent;
+      continue;
+    }
+    TViewRec& v = rec.ViewRec[i];
     v.Topmm = ini.ReadFloat(s, "Topmm", 0);
     v.Leftmm = ini.ReadFloat(s, "Leftmm", 0);
     v.Rightmm = ini.ReadFloat(s, "Rightmm", 0);
@@ -125,6 +126,7 @@ TLabelRec ReadLabelFile(const fs::path& path) {
     v.BarWidth = ini.ReadInteger(s, "BarWidth", 2);
     v.HaveCode = ini.ReadBool(s, "HaveCode", true);
     v.Value = ReadText(ini, s, "Value", "");
+    if (!present) absent = v;
   }
   return rec;
 }
