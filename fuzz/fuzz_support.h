@@ -115,6 +115,38 @@ inline void PutFile(const fs::path& path, std::string_view bytes) {
   if (!ok) Fail("cannot write " + path.string());
 }
 
+// The file a target hands its input in: made once in the scratch folder and kept open,
+// each input written over it from the start and the rest cut off, so that a run costs
+// no path look-up of its own.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& name)
+      : path_(ScratchFolder() / name),
+        fd_(open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {
+    if (fd_ < 0) Fail("cannot create " + path_.string());
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  const fs::path& Path() const { return path_; }
+
+  void Put(std::string_view bytes) const {
+    bool ok = true;
+    for (size_t at = 0; ok && at < bytes.size();) {
+      const ssize_t n = pwrite(fd_, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+      ok = n > 0;
+      if (ok) at += static_cast<size_t>(n);
+    }
+    if (!ok || ftruncate(fd_, static_cast<off_t>(bytes.size())) != 0) {
+      Fail("cannot write " + path_.string());
+    }
+  }
+
+ private:
+  fs::path path_;
+  int fd_;
+};
+
 inline std::string GetFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -150,6 +150,17 @@ TEST_F(LabelFile, ReadingRules) {
          EXPECT_EQ(r.ViewRec[2], pic);
          EXPECT_EQ(r.ViewRec[3], absent);
        }},
+      {"an item's section is found as the profile finds it, in any case, the first of a name",
+       "[LabelRec]\nControlCount=5\n[ viewREC1 ]\nName=one\n[ViewRec01]\nName=zero one\n"
+       "[ViewRec+2]\nName=plus two\n[ViewRec3\nName=three\n[VIEWREC1]\nName=again\n"
+       "[ViewRec18446744073709551620]\nName=huge\n[ViewRec4x]\nName=x\n",
+       [](const TLabelRec& r) {
+         ASSERT_EQ(r.ViewRec.size(), 5u);
+         const std::vector<std::string> names = {r.ViewRec[0].Name, r.ViewRec[1].Name,
+                                                 r.ViewRec[2].Name, r.ViewRec[3].Name,
+                                                 r.ViewRec[4].Name};
+         EXPECT_EQ(names, (std::vector<std::string>{"", "one", "", "three", ""}));
+       }},
       {"values lose blanks and quotes, are cut at 2047 bytes, and are decoded",
        "[LabelRec]\nDirection=\"F\"\nControlCount=3\n[ViewRec0]\nValue=  padded  \n"
        "[ViewRec1]\nValue=" + longValue + "\n[ViewRec2]\nValue=" + longChinese + "\n",

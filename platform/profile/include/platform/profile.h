@@ -55,6 +55,13 @@ class IniFile {
   // Read as an integer with default 1 or 0; any non-zero integer is true.
   bool ReadBool(std::string_view section, std::string_view key, bool def) const;
   bool SectionExists(std::string_view section) const;
+  // Calls f(name) for every section name of the file, in no particular order; a name
+  // that several sections share (the first of them is the one read) comes once.
+  template <class F>
+  void ForEachSectionName(F&& f) const {
+    Index();
+    for (const auto& entry : sectionIndex_) f(std::string_view(entry.first));
+  }
 
   // Replaces the key's value in place, or appends the key at the end of its section,
   // creating the section at the end of the file. Every other line stays as it was.
