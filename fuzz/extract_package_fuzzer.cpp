@@ -15,6 +15,7 @@
 // package bytes themselves.
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -99,9 +100,14 @@ Tree Part(const Tree& tree, std::string_view folder) {
 // The folders from the scratch folder down to the sandbox keep their entries, and the
 // victim and the package their bytes: their modification times are set to 0, which
 // any entry made, removed or renamed in a folder, and any write to a file, changes to
-// the present. While they all read 0, a listing of the scratch folder is the start but
-// for what the extraction folder and the program folder hold, so only those two are
-// listed; otherwise the whole scratch folder is listed, to show what changed.
+// the present. While they all read 0, the scratch folder is as at the start but for
+// what the extraction folder and the program folder hold: only those two are listed,
+// through descriptors kept open, and checked entry by entry. Otherwise the whole
+// scratch folder is listed and compared with the start, to show what changed, and the
+// descriptors are opened again, as what they stood for may have been replaced.
+//
+// What a run keeps from the one before stays the same size, so that every run frees
+// what it allocates: libFuzzer takes a run that does not for a leak to look into.
 class Sandbox {
  public:
   Sandbox()
@@ -113,60 +119,100 @@ class Sandbox {
     fs::create_directories(scratch_ / kProg);
     fs::create_directories(out_);
     fuzz::PutFile(scratch_ / kVictim, kVictimBytes);
-    fs::create_symlink(fs::path("..") / Name(kVictim), scratch_ / kLink);
+    fs::create_symlink(kLinkTarget, scratch_ / kLink);
     fuzz::PutFile(package_, "");
     platform::module::OverrideProgramFolderForTesting(scratch_ / kProg);
     start_ = fuzz::ListTree(scratch_, noBytes_);
     start_.erase(kPackage);
-    before_ = start_;
-    for (const auto& [path, what] : start_) {
-      if (Parent(path) != kOut && Parent(path) != kProg) after_.emplace(path, what);
-    }
-    for (const std::string& path : still_) {
-      const int fd = open((scratch_ / path).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-      if (fd < 0) fuzz::Fail("cannot open " + path);
-      stillFds_.push_back(fd);
-      StopClock(path);
-    }
+    OpenAll();
   }
 
   const fs::path& Package() const { return package_; }
   const fs::path& Out() const { return out_; }
 
-  // Writes the package of a run (its time set to 0 as well); gives the scratch folder
-  // as the run finds it.
-  const Tree& WritePackage(std::string_view bytes) const {
-    const int fd = open(package_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    bool ok = fd >= 0;
-    for (std::string_view rest = bytes; ok && !rest.empty();) {
-      const ssize_t n = write(fd, rest.data(), rest.size());
+  // Writes the package of a run, its time set to 0 as well.
+  void WritePackage(std::string_view bytes) const {
+    bool ok = true;
+    for (size_t at = 0; ok && at < bytes.size();) {
+      const ssize_t n =
+          pwrite(packageFd_, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
       ok = n > 0;
-      if (ok) rest.remove_prefix(static_cast<size_t>(n));
+      if (ok) at += static_cast<size_t>(n);
     }
     const timespec zero[2] = {{0, 0}, {0, 0}};
-    ok = ok && futimens(fd, zero) == 0;
-    if (fd >= 0 && close(fd) != 0) ok = false;
+    ok = ok && ftruncate(packageFd_, static_cast<off_t>(bytes.size())) == 0 &&
+         futimens(packageFd_, zero) == 0;
     if (!ok) fuzz::Fail("cannot write the package");
-    before_[kPackage] = "file:" + std::string(bytes);
-    return before_;
   }
 
-  // The scratch folder after the run, as ListTree gives it.
-  const Tree& List() const {
+  // Checks what the run left against the start with the package of the run: what it
+  // changed outside the extraction folder and the program folder's working files, what
+  // the extraction folder holds, and a refused package's extraction folder as it was.
+  // Then undoes what the run changed.
+  void CheckAndReset(std::string_view package, bool extracted, bool raised) {
     if (!StillQuiet()) {
-      after_ = fuzz::ListTree(scratch_, noBytes_);
-      for (const std::string& path : still_) StopClock(path);
-      return after_;
+      CheckAndResetAll(package, extracted, raised);
+      return;
     }
-    // The entries of the two folders that change go; the rest stays from the run before.
-    for (auto it = after_.begin(); it != after_.end();) {
-      const bool changes = Parent(it->first) == kOut || Parent(it->first) == kProg;
-      it = changes ? after_.erase(it) : std::next(it);
+    // Only the two folders changed.
+    std::vector<std::string> outNames, progNames;
+    bool labelKept = false;
+    bool labelThere = false;
+    Rewind(outFd_, kOut);
+    fuzz::ForEachEntry(outFd_, kOut, [&](std::string_view name, unsigned char type) {
+      const bool label = name == tagwright::kLabelFileName;
+      labelThere = labelThere || label;
+      FUZZ_CHECK(type == DT_REG || (label && type == DT_LNK),
+                 "extracted entry that is no plain file: " + kOut + "/" + std::string(name));
+      if (label && type == DT_LNK && LinkTarget(outFd_, name.data()) == kLinkTarget) {
+        labelKept = true;
+      } else {
+        outNames.emplace_back(name);
+      }
+    });
+    FUZZ_CHECK(labelThere, "removed: " + kLink);
+    if (!extracted) {
+      // A refused package leaves the extraction folder as it was: the link alone.
+      FUZZ_CHECK(labelKept && outNames.empty(),
+                 raised ? "folder changed before an error" : "folder changed by a refused package");
     }
-    after_[kPackage] = before_.at(kPackage);
-    fuzz::ListInto(scratch_, kOut, noBytes_, after_);
-    fuzz::ListInto(scratch_, kProg, noBytes_, after_);
-    return after_;
+    Rewind(progFd_, kProg);
+    fuzz::ForEachEntry(progFd_, kProg, [&](std::string_view name, unsigned char type) {
+      progNames.emplace_back(name);
+      FUZZ_CHECK(kWorkingFiles.count(progNames.back()) == 1,
+                 "unexpected file in the program folder: " + kProg + "/" + progNames.back());
+      FUZZ_CHECK(type == DT_REG,
+                 "working file is no plain file: " + kProg + "/" + progNames.back());
+    });
+
+    for (const std::string& name : outNames) Unlink(outFd_, name, kOut);
+    if (!labelKept && symlinkat(kLinkTarget, outFd_, tagwright::kLabelFileName) != 0) {
+      fuzz::Fail("cannot reset the sandbox: " + kLink + ": " + std::strerror(errno));
+    }
+    for (const std::string& name : progNames) Unlink(progFd_, name, kProg);
+  }
+
+ private:
+  static constexpr const char* kLinkTarget = "../victim";
+
+  // The slow way, when something outside the two folders changed its time: the whole
+  // scratch folder listed and compared with the start, and made the start again.
+  void CheckAndResetAll(std::string_view package, bool extracted, bool raised) {
+    Tree before = start_;
+    before[kPackage] = "file:" + std::string(package);
+    const Tree after = fuzz::ListTree(scratch_, noBytes_);
+    CheckNothingElseWritten(before, after);
+    auto victim = after.find(kVictim);
+    FUZZ_CHECK(victim != after.end() && victim->second == "file:" + std::string(kVictimBytes),
+               "written through the link");
+    if (!extracted) {
+      // A refused package leaves the extraction folder as it was.
+      FUZZ_CHECK(Part(before, kOut) == Part(after, kOut),
+                 raised ? "folder changed before an error" : "folder changed by a refused package");
+    }
+    Reset(after);
+    CloseAll();
+    OpenAll();
   }
 
   // Back to the start from the tree a run left: what it added or changed goes (deepest
@@ -203,12 +249,30 @@ class Sandbox {
     }
   }
 
- private:
-  void StopClock(const std::string& path) const {
-    const timespec zero[2] = {{0, 0}, {0, 0}};
-    if (utimensat(AT_FDCWD, (scratch_ / path).c_str(), zero, AT_SYMLINK_NOFOLLOW) != 0) {
-      fuzz::Fail("cannot set the time of " + path);
+  // Descriptors of what the runs change or must not change, the times of the latter
+  // set to 0.
+  void OpenAll() {
+    for (const std::string& path : still_) {
+      const int fd = open((scratch_ / path).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0) fuzz::Fail("cannot open " + path);
+      stillFds_.push_back(fd);
+      const timespec zero[2] = {{0, 0}, {0, 0}};
+      if (utimensat(AT_FDCWD, (scratch_ / path).c_str(), zero, AT_SYMLINK_NOFOLLOW) != 0) {
+        fuzz::Fail("cannot set the time of " + path);
+      }
     }
+    packageFd_ = open(package_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    outFd_ = open(out_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    progFd_ = open((scratch_ / kProg).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (packageFd_ < 0 || outFd_ < 0 || progFd_ < 0) fuzz::Fail("cannot open the sandbox");
+  }
+
+  void CloseAll() {
+    for (int fd : stillFds_) close(fd);
+    stillFds_.clear();
+    close(packageFd_);
+    close(outFd_);
+    close(progFd_);
   }
 
   bool StillQuiet() const {
@@ -219,15 +283,34 @@ class Sandbox {
     return true;
   }
 
+  static void Rewind(int fd, const std::string& what) {
+    if (lseek(fd, 0, SEEK_SET) != 0) fuzz::Fail("cannot list " + what);
+  }
+
+  // The target of the link name in folder fd, as far as the buffer holds it.
+  std::string_view LinkTarget(int fd, const char* name) {
+    const ssize_t length = readlinkat(fd, name, linkBuffer_, sizeof linkBuffer_);
+    if (length < 0) fuzz::Fail(std::string("cannot read the link ") + name);
+    return {linkBuffer_, static_cast<size_t>(length)};
+  }
+
+  static void Unlink(int fd, const std::string& name, const std::string& folder) {
+    if (unlinkat(fd, name.c_str(), 0) != 0) {
+      fuzz::Fail("cannot reset the sandbox: " + folder + "/" + name + ": " + std::strerror(errno));
+    }
+  }
+
   fs::path scratch_;
   fs::path package_;
   fs::path out_;
   std::set<std::string> noBytes_;
   std::vector<std::string> still_;  // folders whose entries stay, files whose bytes stay
   std::vector<int> stillFds_;
+  int packageFd_ = -1;
+  int outFd_ = -1;
+  int progFd_ = -1;
+  char linkBuffer_[4096];
   Tree start_;
-  mutable Tree before_;  // the start with the package of the run
-  mutable Tree after_;   // the last listing
 };
 
 // The mutator's zlib streams live as long as the process: setting one up takes some
@@ -323,9 +406,9 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const Sandbox sandbox;
+  static Sandbox sandbox;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const Tree& scratchBefore = sandbox.WritePackage(bytes);
+  sandbox.WritePackage(bytes);
 
   bool extracted = false;
   bool raised = false;
@@ -335,18 +418,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const tagwright::EPackageError&) {
     raised = true;
   }
-  const Tree& scratchAfter = sandbox.List();
-
-  CheckNothingElseWritten(scratchBefore, scratchAfter);
-  auto victim = scratchAfter.find(kVictim);
-  FUZZ_CHECK(victim != scratchAfter.end() && victim->second == "file:" + std::string(kVictimBytes),
-             "written through the link");
-  if (!extracted) {
-    // A refused package leaves the extraction folder as it was.
-    FUZZ_CHECK(Part(scratchBefore, kOut) == Part(scratchAfter, kOut),
-               raised ? "folder changed before an error" : "folder changed by a refused package");
-  }
-
-  sandbox.Reset(scratchAfter);
+  sandbox.CheckAndReset(bytes, extracted, raised);
   return 0;
 }

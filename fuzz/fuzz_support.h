@@ -115,6 +115,38 @@ inline void PutFile(const fs::path& path, std::string_view bytes) {
   if (!ok) Fail("cannot write " + path.string());
 }
 
+// The file a target hands its input in: made once in the scratch folder and kept open,
+// each input written over it from the start and the rest cut off, so that a run costs
+// no path look-up of its own.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& name)
+      : path_(ScratchFolder() / name),
+        fd_(open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {
+    if (fd_ < 0) Fail("cannot create " + path_.string());
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  const fs::path& Path() const { return path_; }
+
+  void Put(std::string_view bytes) const {
+    bool ok = true;
+    for (size_t at = 0; ok && at < bytes.size();) {
+      const ssize_t n = pwrite(fd_, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+      ok = n > 0;
+      if (ok) at += static_cast<size_t>(n);
+    }
+    if (!ok || ftruncate(fd_, static_cast<off_t>(bytes.size())) != 0) {
+      Fail("cannot write " + path_.string());
+    }
+  }
+
+ private:
+  fs::path path_;
+  int fd_;
+};
+
 inline std::string GetFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -154,6 +186,38 @@ inline bool ValidUtf8(std::string_view s) {
 // their sandbox at every run.
 using Tree = std::map<std::string, std::string>;
 
+// Calls f(name, type) for every entry of the folder open on fd from where its reading
+// stands ("." and ".." left out), type being DT_REG, DT_DIR, DT_LNK or DT_UNKNOWN for
+// anything else; a zero byte follows the name. what names the folder in a failure.
+template <class F>
+void ForEachEntry(int fd, const std::string& what, F&& f) {
+  alignas(dirent64) char buf[8192];
+  for (;;) {
+    const ssize_t n = getdents64(fd, buf, sizeof buf);
+    if (n < 0) Fail("cannot list " + what);
+    if (n == 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buf + at);
+      at += e->d_reclen;
+      const std::string_view name = e->d_name;
+      if (name == "." || name == "..") continue;
+      unsigned char type = e->d_type;
+      if (type == DT_UNKNOWN) {
+        struct stat st {};
+        if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+          Fail("cannot stat " + what + "/" + std::string(name));
+        }
+        type = S_ISLNK(st.st_mode)   ? DT_LNK
+               : S_ISDIR(st.st_mode) ? DT_DIR
+               : S_ISREG(st.st_mode) ? DT_REG
+                                     : DT_UNKNOWN;
+      }
+      if (type != DT_REG && type != DT_DIR && type != DT_LNK) type = DT_UNKNOWN;
+      f(name, type);
+    }
+  }
+}
+
 namespace detail {
 
 // The bytes of the file name in folder fd, or nullopt when it cannot be read.
@@ -173,47 +237,28 @@ inline std::optional<std::string> ReadAt(int fd, const char* name) {
 inline void ListFolder(int fd, const std::string& prefix, const std::set<std::string>& noBytes,
                        Tree& tree) {
   const bool bytes = noBytes.count(prefix) == 0;
-  alignas(dirent64) char buf[8192];
-  for (;;) {
-    const ssize_t n = getdents64(fd, buf, sizeof buf);
-    if (n < 0) Fail("cannot list " + prefix);
-    if (n == 0) break;
-    for (ssize_t at = 0; at < n;) {
-      const auto* e = reinterpret_cast<const dirent64*>(buf + at);
-      at += e->d_reclen;
-      const std::string_view name = e->d_name;
-      if (name == "." || name == "..") continue;
-      std::string rel = prefix.empty() ? std::string(name) : prefix + "/" + std::string(name);
-      unsigned char type = e->d_type;
-      if (type == DT_UNKNOWN) {
-        struct stat st {};
-        if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("cannot stat " + rel);
-        type = S_ISLNK(st.st_mode)   ? DT_LNK
-               : S_ISDIR(st.st_mode) ? DT_DIR
-               : S_ISREG(st.st_mode) ? DT_REG
-                                     : DT_UNKNOWN;
-      }
-      if (type == DT_LNK) {
-        char target[4096];
-        const ssize_t length = readlinkat(fd, e->d_name, target, sizeof target);
-        if (length < 0) Fail("cannot read the link " + rel);
-        tree[rel] = "link:" + std::string(target, static_cast<size_t>(length));
-      } else if (type == DT_DIR) {
-        const int sub = openat(fd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub < 0) Fail("cannot open the folder " + rel);
-        ListFolder(sub, rel, noBytes, tree);
-        tree[rel] = "folder";
-      } else if (type == DT_REG && !bytes) {
-        tree[rel] = "file";
-      } else if (type == DT_REG) {
-        // A file that cannot be read back is no plain file to the checks.
-        std::optional<std::string> read = ReadAt(fd, e->d_name);
-        tree[rel] = read ? "file:" + *read : "unreadable";
-      } else {
-        tree[rel] = "other";
-      }
+  ForEachEntry(fd, prefix, [&](std::string_view name, unsigned char type) {
+    std::string rel = prefix.empty() ? std::string(name) : prefix + "/" + std::string(name);
+    if (type == DT_LNK) {
+      char target[4096];
+      const ssize_t length = readlinkat(fd, name.data(), target, sizeof target);
+      if (length < 0) Fail("cannot read the link " + rel);
+      tree[rel] = "link:" + std::string(target, static_cast<size_t>(length));
+    } else if (type == DT_DIR) {
+      const int sub = openat(fd, name.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (sub < 0) Fail("cannot open the folder " + rel);
+      ListFolder(sub, rel, noBytes, tree);
+      tree[rel] = "folder";
+    } else if (type == DT_REG && !bytes) {
+      tree[rel] = "file";
+    } else if (type == DT_REG) {
+      // A file that cannot be read back is no plain file to the checks.
+      std::optional<std::string> read = ReadAt(fd, name.data());
+      tree[rel] = read ? "file:" + *read : "unreadable";
+    } else {
+      tree[rel] = "other";
     }
-  }
+  });
   close(fd);
 }
 

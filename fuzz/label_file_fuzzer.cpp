@@ -61,20 +61,19 @@ void CheckRecord(const TLabelRec& rec) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const fs::path& scratch = fuzz::ScratchFolder();
-  const fs::path file = scratch / tagwright::kLabelFileName;
-  fuzz::PutFile(file, std::string_view(reinterpret_cast<const char*>(data), size));
+  static const fuzz::InputFile input(tagwright::kLabelFileName);
+  static const fs::path copy = fuzz::ScratchFolder() / "Label.copy";
+  input.Put(std::string_view(reinterpret_cast<const char*>(data), size));
 
   TLabelRec rec;
   try {
-    rec = tagwright::ReadLabelFile(file);
+    rec = tagwright::ReadLabelFile(input.Path());
   } catch (const tagwright::ELabelFileError&) {
     return 0;
   }
   CheckRecord(rec);
   if (rec.ControlCount > kMaxRewrittenItems) return 0;
 
-  const fs::path copy = scratch / "Label.copy";
   try {
     tagwright::WriteLabelFile(copy, rec);
   } catch (const platform::profile::ProfileError& e) {

@@ -106,8 +106,9 @@ void ReadAll(const IniFile& ini, const std::string& section, const std::vector<s
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const fs::path file = fuzz::ScratchFolder() / "profile.ini";
-  fuzz::PutFile(file, text);
+  static const fuzz::InputFile input("profile.ini");
+  input.Put(text);
+  const fs::path& file = input.Path();
   Names names = Guess(text);
 
   IniFile ini(file, IniFile::WriteMode::OnFlush);

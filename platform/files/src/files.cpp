@@ -15,10 +15,10 @@ std::error_code LastError() { return {errno != 0 ? errno : EIO, std::generic_cat
 }  // namespace
 
 std::error_code WriteNewFile(const fs::path& path, std::string_view data) {
+  // Whatever stands at the name goes, in one call: a name that is not there is no error,
+  // and a folder stays (the create below then fails).
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR) return LastError();
   std::error_code ec;
-  const fs::file_status old = fs::symlink_status(path, ec);  // a missing name sets ec too
-  if (fs::exists(old) && !fs::is_directory(old) && !fs::remove(path, ec) && ec) return ec;
-  ec.clear();
 
   // O_EXCL: created here or not at all; never a file that is already there, nor one that
   // a symbolic link of that name points to.

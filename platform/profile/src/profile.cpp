@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 
 #include "platform/files.h"
@@ -15,40 +16,44 @@ namespace {
 
 std::string_view Strip(std::string_view s) { return platform::text::Trim(s); }
 
-// A line "[name]" gives the section name; the closing bracket may be missing.
-bool SectionName(std::string_view line, std::string_view& name) {
-  line = Strip(line);
-  if (line.empty() || line.front() != '[') return false;
-  line.remove_prefix(1);
-  const size_t close = line.find(']');
-  if (close != std::string_view::npos) line.remove_suffix(line.size() - close);
-  name = Strip(line);
-  return true;
+// What a line is to the profile rules. A header "[name]" gives the section name (the
+// closing bracket may be missing); an entry "key=value" gives both without the blanks
+// at their ends; a comment (";"), a line without "=" and a blank line give nothing.
+struct ParsedLine {
+  enum Kind : unsigned char { Blank, Other, Header, Entry } kind;
+  std::string_view name;   // of the section, or the key
+  std::string_view value;  // of an entry
+};
+
+// One pass over the line, with one strip of its ends: a header or entry line is parsed
+// again at every write of the file, so this is on the way of every key written.
+ParsedLine Parse(std::string_view line) {
+  const std::string_view t = Strip(line);
+  if (t.empty()) return {ParsedLine::Blank, {}, {}};
+  if (t.front() == '[') {
+    std::string_view name = t.substr(1);
+    const size_t close = name.find(']');
+    if (close != std::string_view::npos) name = name.substr(0, close);
+    return {ParsedLine::Header, Strip(name), {}};
+  }
+  const size_t eq = t.front() == ';' ? std::string_view::npos : t.find('=');
+  if (eq == std::string_view::npos) return {ParsedLine::Other, {}, {}};
+  // t starts and ends with no blank: the key needs no strip at its start, nor the value
+  // at its end.
+  return {ParsedLine::Entry, platform::text::TrimRight(t.substr(0, eq)),
+          platform::text::TrimLeft(t.substr(eq + 1))};
 }
 
-bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
-  std::string_view t = Strip(line);
-  if (t.empty() || t.front() == ';') return false;
-  const size_t eq = t.find('=');
-  if (eq == std::string_view::npos) return false;
-  key = t;
-  key.remove_suffix(t.size() - eq);
-  key = Strip(key);
-  value = t;
-  value.remove_prefix(eq + 1);
-  value = Strip(value);
-  return true;
-}
-
-// The first CR or LF from pos on, or the size of s. (find_first_of looks each byte up
-// in the set with a call of its own.)
-size_t FindLineBreak(std::string_view s, size_t pos = 0) {
-  while (pos < s.size() && s[pos] != '\r' && s[pos] != '\n') ++pos;
-  return pos;
+// The first byte c from pos on, or the size of s. memchr rather than a loop over the
+// bytes: it takes them many at a time, and the fuzzing build instruments a loop's every
+// comparison but not the library.
+size_t FindByte(std::string_view s, char c, size_t pos) {
+  const void* at = std::memchr(s.data() + pos, c, s.size() - pos);
+  return at == nullptr ? s.size() : static_cast<size_t>(static_cast<const char*>(at) - s.data());
 }
 
 void CheckNoLineBreak(std::string_view what, std::string_view s) {
-  if (FindLineBreak(s) != s.size()) {
+  if (FindByte(s, '\r', 0) != s.size() || FindByte(s, '\n', 0) != s.size()) {
     throw ProfileError("profile " + std::string(what) + " holds a line break: " + std::string(s));
   }
 }
@@ -74,15 +79,27 @@ constexpr std::string_view EolText(unsigned char eol) {
 
 }  // namespace
 
-IniFile::IniFile(std::filesystem::path path, WriteMode mode)
-    : path_(std::move(path)), mode_(mode), text_(ReadWholeFile(path_)) {
+IniFile::IniFile(std::filesystem::path path, WriteMode mode, Start start)
+    : path_(std::move(path)),
+      mode_(mode),
+      text_(start == Start::FromFile ? ReadWholeFile(path_) : std::string()) {
   const std::string_view data = text_;
-  lines_.reserve(static_cast<size_t>(std::count(data.begin(), data.end(), '\n')) + 1);
+  size_t count = 1;
+  for (size_t at = FindByte(data, '\n', 0); at < data.size(); at = FindByte(data, '\n', at + 1)) {
+    ++count;
+  }
+  lines_.reserve(count);
   // A line ends at CR LF, LF or a lone CR, as the Windows functions read it, so no
-  // value read back can hold a line break that writing it again would refuse.
+  // value read back can hold a line break that writing it again would refuse. The next
+  // CR and the next LF are looked for only once the lines reach them, so a file of one
+  // kind of line end costs no search through the rest of it for the other kind.
   size_t pos = 0;
+  size_t cr = FindByte(data, '\r', 0);
+  size_t lf = FindByte(data, '\n', 0);
   while (pos < data.size()) {
-    const size_t end = FindLineBreak(data, pos);
+    if (cr < pos) cr = FindByte(data, '\r', pos);
+    if (lf < pos) lf = FindByte(data, '\n', pos);
+    const size_t end = std::min(cr, lf);
     Eol eol = Eol::None;
     size_t next = end;
     if (end < data.size()) {
@@ -102,10 +119,11 @@ IniFile::IniFile(std::filesystem::path path, WriteMode mode)
 }
 
 size_t IniFile::NameHash::operator()(std::string_view name) const {
-  // FNV-1a over the lower-case bytes.
-  std::uint64_t h = 14695981039346656037ull;
-  for (char c : name) {
-    h = (h ^ static_cast<unsigned char>(platform::text::AsciiLower(c))) * 1099511628211ull;
+  // The lower-case words of the name (see FoldedWord), mixed by multiplication.
+  std::uint64_t h = 14695981039346656037ull ^ name.size();
+  for (size_t at = 0; at < name.size(); at += 8) {
+    h = (h ^ platform::text::FoldedWord(name, at)) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
   }
   return static_cast<size_t>(h);
 }
@@ -128,20 +146,20 @@ void IniFile::Index() const {
 // Adds line i to the index of the lines before it: a header opens a section, any other
 // line belongs to the last section opened, whose keys are the last ones in keys_.
 void IniFile::IndexLine(size_t i) const {
-  std::string_view name, key, value;
-  const std::string_view text = LineText(i);
-  if (SectionName(text, name)) {
+  const ParsedLine line = Parse(LineText(i));
+  if (line.kind == ParsedLine::Header) {
     sections_.push_back(Section{i, i, keys_.size(), keys_.size()});
     if (lastFound_ == kMissing) lastFound_ = kNotAsked;
     // Only the first section of a name is ever read or written.
-    sectionIndex_.try_emplace(std::string(name), sections_.size() - 1);
+    sectionIndex_.try_emplace(std::string(line.name), sections_.size() - 1);
   } else if (!sections_.empty()) {
     Section& cur = sections_.back();
-    if (!Strip(text).empty()) cur.lastEntry = i;
-    if (KeyValue(text, key, value)) {
-      keys_.push_back(Key{NameHash()(key), i, static_cast<size_t>(key.data() - text_.data()),
-                          key.size(), static_cast<size_t>(value.data() - text_.data()),
-                          value.size()});
+    if (line.kind != ParsedLine::Blank) cur.lastEntry = i;
+    if (line.kind == ParsedLine::Entry) {
+      keys_.push_back(Key{NameHash()(line.name), i,
+                          static_cast<size_t>(line.name.data() - text_.data()), line.name.size(),
+                          static_cast<size_t>(line.value.data() - text_.data()),
+                          line.value.size()});
       cur.endKey = keys_.size();
     }
   }
@@ -166,7 +184,7 @@ const IniFile::Key* IniFile::FindKey(const Section& section, std::string_view ke
   for (size_t i = section.firstKey; i < section.endKey; ++i) {
     const Key& k = keys_[i];
     if (k.hash == hash &&
-        platform::text::EqualsNoCase(std::string_view(text_).substr(k.nameAt, k.nameLength), key)) {
+        platform::text::EqualsNoCase(Span(k.nameAt, k.nameLength), key)) {
       return &k;
     }
   }
@@ -178,7 +196,7 @@ std::string_view IniFile::Value(std::string_view section, std::string_view key,
   std::string_view value = def;
   if (const Section* s = Find(section)) {
     if (const Key* k = FindKey(*s, key)) {
-      value = std::string_view(text_).substr(k->valueAt, k->valueLength);
+      value = Span(k->valueAt, k->valueLength);
     }
   }
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -246,13 +264,12 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     // Replaced in place, under the key's own spelling: the line's new text goes to
     // the end of text_ (the name is copied first, as text_ may move).
     Key& k = keys_[static_cast<size_t>(found - keys_.data())];
-    const std::string name(std::string_view(text_).substr(k.nameAt, k.nameLength));
+    const std::string name(Span(k.nameAt, k.nameLength));
     Line& line = lines_[k.line];
     const Line replaced = Append({name, "=", value});
     line.at = replaced.at;
     line.length = replaced.length;
-    std::string_view n, v;
-    KeyValue(LineText(k.line), n, v);
+    const std::string_view v = Parse(LineText(k.line)).value;
     k.nameAt = line.at;
     k.valueAt = static_cast<size_t>(v.data() - text_.data());
     k.valueLength = v.size();

@@ -138,6 +138,17 @@ TEST_F(Profile, BufferedWritesReachTheDiskOnlyOnFlush) {
             "[ViewRec0]\r\nTopmm=0.333333333333333\r\nHaveCode=1\r\n");
 }
 
+TEST_F(Profile, AFileStartedEmptyReplacesWhatWasThere) {
+  Put("[LabelRec]\r\nPageWidth=100\r\n[ViewRec7]\r\nName=left over\r\n");
+  IniFile ini(path_, IniFile::WriteMode::OnFlush, IniFile::Start::Empty);
+  EXPECT_EQ(ini.ReadInteger("LabelRec", "PageWidth", 0), 0);
+  EXPECT_FALSE(ini.SectionExists("ViewRec7"));
+  ini.WriteInteger("LabelRec", "PageGap", 2);
+  ini.Flush();
+  EXPECT_EQ(Get(), "[LabelRec]\r\nPageGap=2\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(Profile, RefusesWhatWouldBreakTheFileAndKeepsItWhole) {
   IniFile ini(path_);
   ini.WriteString("s", "k", "v");

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace t = platform::text;
 
@@ -47,6 +48,32 @@ TEST(Trim, RemovesCodesUpTo32AtTheEnds) {
   EXPECT_EQ(t::TrimLeft("  a "), "a ");
   EXPECT_EQ(t::TrimRight("  a "), "  a");
   EXPECT_EQ(t::Trim("\xDF" "a\xDF"), "\xDF" "a\xDF");  // high bytes are characters
+}
+
+TEST(CaseFolding, OnlyTheAsciiLettersFoldWhateverTheLengthAndPosition) {
+  // Every pair of bytes, at the first, a middle and the last position of texts around
+  // the word size, against the byte-wise rule: equal, or both the same letter A-Z.
+  auto same = [](unsigned a, unsigned b) {
+    auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    return lower(a) == lower(b);
+  };
+  for (size_t length : {1, 2, 3, 4, 5, 7, 8, 9, 12, 16, 17}) {
+    for (size_t at : {size_t{0}, length / 2, length - 1}) {
+      std::string x(length, 'q'), y(length, 'Q');
+      for (unsigned a = 0; a < 256; ++a) {
+        for (unsigned b = 0; b < 256; ++b) {
+          x[at] = static_cast<char>(a);
+          y[at] = static_cast<char>(b);
+          if (t::EqualsNoCase(x, y) != same(a, b)) {
+            FAIL() << "length " << length << " at " << at << ": " << a << " " << b;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(t::EqualsNoCase("", ""));
+  EXPECT_FALSE(t::EqualsNoCase("Name", "Names"));
+  EXPECT_EQ(t::AsciiLowerWord(0x5B5A41407A61C1DAull), 0x5B7A61407A61C1DAull);
 }
 
 TEST(Round, HalfGoesToEven) {

@@ -1,11 +1,15 @@
 #include "tagwright/gdata.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <stdexcept>
-#include <system_error>
+#include <string_view>
 
 #include "platform/module.h"
 #include "platform/text.h"
@@ -29,14 +33,24 @@ std::string Now() {
 
 void WriteTranErrLog(const std::string& message) {
   const fs::path path = platform::module::ProgramFolder() / kTranErrLogName;
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(path, ec);
-  const bool fresh = ec || size > kTranErrLogLimit;
-  std::ofstream out(path, std::ios::binary | (fresh ? std::ios::trunc : std::ios::app));
   const std::string line = Now() + " " + platform::text::Utf8ToCp936(message) + "\r\n";
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.close();
-  if (!out) throw std::runtime_error("无法写入错误日志 " + path.string());
+  // Opened to append (made when missing); a log above the limit, as the open file
+  // tells its size, is emptied first.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  bool ok = fd >= 0;
+  struct stat st {};
+  if (ok && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<std::uintmax_t>(st.st_size) > kTranErrLogLimit) {
+    ok = ::ftruncate(fd, 0) == 0;
+  }
+  for (std::string_view rest = line; ok && !rest.empty();) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) rest.remove_prefix(static_cast<size_t>(n));
+  }
+  if (fd >= 0 && ::close(fd) != 0) ok = false;
+  if (!ok) throw std::runtime_error("无法写入错误日志 " + path.string());
 }
 
 }  // namespace tagwright

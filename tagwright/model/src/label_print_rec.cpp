@@ -1,5 +1,8 @@
 #include "tagwright/label_print_rec.h"
 
+#include <charconv>
+#include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "platform/module.h"
@@ -14,7 +17,24 @@ namespace {
 
 constexpr const char* kPageSection = "LabelRec";
 
-std::string ItemSection(size_t i) { return "ViewRec" + std::to_string(i); }
+constexpr std::string_view kItemSectionPrefix = "ViewRec";
+
+std::string ItemSection(size_t i) { return std::string(kItemSectionPrefix) + std::to_string(i); }
+
+// The item whose section has that name, as the profile finds sections: "ViewRec" in
+// any case, then the number as ItemSection writes it (no sign, no leading zero).
+std::optional<size_t> ItemIndex(std::string_view name) {
+  if (name.size() <= kItemSectionPrefix.size() ||
+      !platform::text::EqualsNoCase(name.substr(0, kItemSectionPrefix.size()), kItemSectionPrefix)) {
+    return std::nullopt;
+  }
+  const std::string_view digits = name.substr(kItemSectionPrefix.size());
+  if (digits.size() > 1 && digits.front() == '0') return std::nullopt;
+  size_t i = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), i);
+  if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return i;
+}
 
 // A value cut at the profile's length limit may end in the first byte of a two-byte
 // character; drop that byte rather than decode it as a broken character.
@@ -46,49 +66,67 @@ void WriteText(IniFile& ini, const std::string& section, const char* key,
   ini.WriteString(section, key, platform::text::Utf8ToCp936(utf8));
 }
 
+// What an item's numbers read as without their keys (texts read as empty).
+constexpr std::int32_t kDefaultFontSize = 8;
+constexpr std::int32_t kDefaultBarWidth = 2;
+constexpr bool kDefaultHaveCode = true;
+
+void SetDefaults(TViewRec& v) {
+  v.FontSize = kDefaultFontSize;
+  v.BarWidth = kDefaultBarWidth;
+  v.HaveCode = kDefaultHaveCode;
+}
+
+TViewRec ReadItem(const IniFile& ini, const std::string& s) {
+  TViewRec v;
+  v.Topmm = ini.ReadFloat(s, "Topmm", 0);
+  v.Leftmm = ini.ReadFloat(s, "Leftmm", 0);
+  v.Rightmm = ini.ReadFloat(s, "Rightmm", 0);
+  v.Bottommm = ini.ReadFloat(s, "Bottommm", 0);
+  v.ViewType = ReadText(ini, s, "ViewType", "");
+  v.Name = ReadText(ini, s, "name", "");
+  v.PicFile = ReadText(ini, s, "PicFile", "");
+  v.FontSize = ini.ReadInteger(s, "FontSize", kDefaultFontSize);
+  v.BarWidth = ini.ReadInteger(s, "BarWidth", kDefaultBarWidth);
+  v.HaveCode = ini.ReadBool(s, "HaveCode", kDefaultHaveCode);
+  v.Value = ReadText(ini, s, "Value", "");
+  return v;
+}
+
 }  // namespace
 
 void WriteLabelFile(const fs::path& path, const TLabelRec& rec) {
-  // Built under a name of its own and renamed over the target when whole, so neither a
-  // failure nor the sections of an earlier file end up in the result.
-  fs::path tmp = path;
-  tmp += ".new~";
-  std::error_code ec;
-  fs::remove(tmp, ec);
-  try {
-    IniFile ini(tmp, IniFile::WriteMode::OnFlush);
-    const std::string page = kPageSection;
-    ini.WriteInteger(page, "PageWidth", rec.PageWidth);
-    ini.WriteInteger(page, "PageGap", rec.PageGap);
-    ini.WriteInteger(page, "LWidthmm", rec.LWidthmm);
-    ini.WriteInteger(page, "LHeightmm", rec.LHeightmm);
-    ini.WriteInteger(page, "LCount", rec.LCount);
-    ini.WriteInteger(page, "LRSpace", rec.LRSpace);
-    ini.WriteInteger(page, "LShape", rec.LShape);
-    ini.WriteInteger(page, "ControlCount", static_cast<std::int64_t>(rec.ViewRec.size()));
-    WriteText(ini, page, "Direction", rec.Direction);
-    ini.WriteInteger(page, "PDotMM", rec.PDotMM);
-    for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
-      const TViewRec& v = rec.ViewRec[i];
-      const std::string s = ItemSection(i);
-      ini.WriteFloat(s, "Topmm", v.Topmm);
-      ini.WriteFloat(s, "Leftmm", v.Leftmm);
-      ini.WriteFloat(s, "Rightmm", v.Rightmm);
-      ini.WriteFloat(s, "Bottommm", v.Bottommm);
-      WriteText(ini, s, "ViewType", v.ViewType);
-      WriteText(ini, s, "Name", v.Name);
-      WriteText(ini, s, "PicFile", v.PicFile);
-      ini.WriteInteger(s, "FontSize", v.FontSize);
-      ini.WriteInteger(s, "BarWidth", v.BarWidth);
-      ini.WriteBool(s, "HaveCode", v.HaveCode);
-      WriteText(ini, s, "Value", v.Value);
-    }
-    ini.Flush();
-    fs::rename(tmp, path);
-  } catch (...) {
-    fs::remove(tmp, ec);
-    throw;
+  // Started empty, not from the file there, and flushed through a temporary renamed
+  // over the target when whole: neither a failure nor the sections of an earlier file
+  // end up in the result.
+  IniFile ini(path, IniFile::WriteMode::OnFlush, IniFile::Start::Empty);
+  const std::string page = kPageSection;
+  ini.WriteInteger(page, "PageWidth", rec.PageWidth);
+  ini.WriteInteger(page, "PageGap", rec.PageGap);
+  ini.WriteInteger(page, "LWidthmm", rec.LWidthmm);
+  ini.WriteInteger(page, "LHeightmm", rec.LHeightmm);
+  ini.WriteInteger(page, "LCount", rec.LCount);
+  ini.WriteInteger(page, "LRSpace", rec.LRSpace);
+  ini.WriteInteger(page, "LShape", rec.LShape);
+  ini.WriteInteger(page, "ControlCount", static_cast<std::int64_t>(rec.ViewRec.size()));
+  WriteText(ini, page, "Direction", rec.Direction);
+  ini.WriteInteger(page, "PDotMM", rec.PDotMM);
+  for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
+    const TViewRec& v = rec.ViewRec[i];
+    const std::string s = ItemSection(i);
+    ini.WriteFloat(s, "Topmm", v.Topmm);
+    ini.WriteFloat(s, "Leftmm", v.Leftmm);
+    ini.WriteFloat(s, "Rightmm", v.Rightmm);
+    ini.WriteFloat(s, "Bottommm", v.Bottommm);
+    WriteText(ini, s, "ViewType", v.ViewType);
+    WriteText(ini, s, "Name", v.Name);
+    WriteText(ini, s, "PicFile", v.PicFile);
+    ini.WriteInteger(s, "FontSize", v.FontSize);
+    ini.WriteInteger(s, "BarWidth", v.BarWidth);
+    ini.WriteBool(s, "HaveCode", v.HaveCode);
+    WriteText(ini, s, "Value", v.Value);
   }
+  ini.Flush();
 }
 
 TLabelRec ReadLabelFile(const fs::path& path) {
@@ -110,22 +148,15 @@ TLabelRec ReadLabelFile(const fs::path& path) {
                           std::to_string(rec.ControlCount) + " 无效（应在 0 到 " +
                           std::to_string(kMaxControlCount) + " 之间）");
   }
+  // Every item reads as the defaults but those whose section the file holds: only
+  // these are looked up, so that a count far above the sections costs no look-up per
+  // item. (Set in place: a copy of a whole item for each would cost more.)
   rec.ViewRec.resize(static_cast<size_t>(rec.ControlCount));
-  for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
-    TViewRec& v = rec.ViewRec[i];
-    const std::string s = ItemSection(i);
-    v.Topmm = ini.ReadFloat(s, "Topmm", 0);
-    v.Leftmm = ini.ReadFloat(s, "Leftmm", 0);
-    v.Rightmm = ini.ReadFloat(s, "Rightmm", 0);
-    v.Bottommm = ini.ReadFloat(s, "Bottommm", 0);
-    v.ViewType = ReadText(ini, s, "ViewType", "");
-    v.Name = ReadText(ini, s, "name", "");
-    v.PicFile = ReadText(ini, s, "PicFile", "");
-    v.FontSize = ini.ReadInteger(s, "FontSize", 8);
-    v.BarWidth = ini.ReadInteger(s, "BarWidth", 2);
-    v.HaveCode = ini.ReadBool(s, "HaveCode", true);
-    v.Value = ReadText(ini, s, "Value", "");
-  }
+  for (TViewRec& v : rec.ViewRec) SetDefaults(v);
+  ini.ForEachSectionName([&](std::string_view name) {
+    const std::optional<size_t> i = ItemIndex(name);
+    if (i && *i < rec.ViewRec.size()) rec.ViewRec[*i] = ReadItem(ini, ItemSection(*i));
+  });
   return rec;
 }
 

@@ -1,8 +1,12 @@
 #include "tagwright/my_zip.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <fstream>
 #include <limits>
@@ -38,6 +42,20 @@ std::int32_t GetInt32(const char* p) {
   std::uint32_t u = 0;
   for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(p[i]);
   return static_cast<std::int32_t>(u);
+}
+
+// n bytes of the file open on fd from offset at; false when the file ends before them
+// or cannot be read.
+bool ReadAt(int fd, char* buf, size_t n, std::uintmax_t at) {
+  while (n > 0) {
+    const ssize_t got = ::pread(fd, buf, n, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buf += got;
+    n -= static_cast<size_t>(got);
+    at += static_cast<std::uintmax_t>(got);
+  }
+  return true;
 }
 
 std::string ReadWholeFile(const fs::path& path) {
@@ -215,17 +233,14 @@ void TMyZip::BuildPackage(const fs::path& folder, const fs::path& packageFile,
   }
 }
 
-bool TMyZip::InflatePackage(std::istream& package, std::uintmax_t packageSize,
-                            std::string& payload) {
+bool TMyZip::InflatePackage(int package, std::uintmax_t packageSize, std::string& payload) {
   if (packageSize < 4) return false;
   char sizeBytes[4];
-  package.seekg(static_cast<std::streamoff>(packageSize - 4));
-  if (!package.read(sizeBytes, 4)) return false;
+  if (!ReadAt(package, sizeBytes, 4, packageSize - 4)) return false;
   const std::int32_t s = GetInt32(sizeBytes);
   const std::uintmax_t compressed = packageSize - 4;
   // A size that the compressed data cannot produce is refused before it is allocated.
   if (s < 0 || static_cast<std::uintmax_t>(s) > (compressed + 1) * kMaxInflateRatio) return false;
-  package.seekg(0);
 
   z_stream zs{};
   int rc = inflateInit(&zs);
@@ -241,11 +256,11 @@ bool TMyZip::InflatePackage(std::istream& package, std::uintmax_t packageSize,
   // data is used up without the stream's end. Errors of the data are raised.
   auto step = [&]() {
     if (zs.avail_in == 0 && remaining > 0) {
-      const auto n = static_cast<std::streamsize>(std::min<std::uintmax_t>(remaining, sizeof in));
-      if (!package.read(in, n)) {
+      const auto n = static_cast<size_t>(std::min<std::uintmax_t>(remaining, sizeof in));
+      if (!ReadAt(package, in, n, compressed - remaining)) {
         throw EPackageError("读取数据包 " + PackageFile.string() + " 失败");
       }
-      remaining -= static_cast<std::uintmax_t>(n);
+      remaining -= n;
       zs.next_in = reinterpret_cast<Bytef*>(in);
       zs.avail_in = static_cast<uInt>(n);
     }
@@ -302,22 +317,31 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
 
   std::string payload;
   {
-    if (!fs::is_regular_file(packageFile, ec)) throw EPackageError("无法打开文件 " + file);
-    const std::uintmax_t size = fs::file_size(packageFile, ec);
-    std::ifstream in(packageFile, std::ios::binary);
-    if (ec || !in) throw EPackageError("无法打开文件 " + file);
-    if (!InflatePackage(in, size, payload)) {
+    // One look at the file gives its kind and its size. Only a regular file is opened:
+    // opening a pipe or a device could wait for ever.
+    struct stat st {};
+    if (::stat(packageFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      throw EPackageError("无法打开文件 " + file);
+    }
+    const int fd = ::open(packageFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EPackageError("无法打开文件 " + file);
+    struct Close {
+      int fd;
+      ~Close() { ::close(fd); }
+    } close{fd};
+    if (!InflatePackage(fd, static_cast<std::uintmax_t>(st.st_size), payload)) {
       return RefusePackage("文件不完整或错误的数据包 " + file);
     }
   }
-  WriteWholeFile(ProgramFile(kPayloadFile), payload);
+  const fs::path program = platform::module::ProgramFolder();
+  WriteWholeFile(program / kPayloadFile, payload);
 
   const std::string listError = "数据包 " + file + " 的文件列表超出数据范围";
   if (payload.size() < 4) throw EPackageError(listError);
   const std::int32_t l = GetInt32(payload.data() + payload.size() - 4);
   if (l < 0 || static_cast<size_t>(l) > payload.size() - 4) throw EPackageError(listError);
   const size_t dataEnd = payload.size() - 4 - static_cast<size_t>(l);
-  const fs::path listPath = ProgramFile(kExtractListFile);
+  const fs::path listPath = program / kExtractListFile;
   WriteWholeFile(listPath, ScrambleStream(std::string_view(payload).substr(dataEnd, static_cast<size_t>(l))));
   List.emplace(listPath);
   struct Close {
@@ -338,7 +362,7 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
                         " 无效");
   }
   struct Entry {
-    fs::path name;
+    fs::path target;
     size_t offset;
     size_t size;
   };
@@ -353,7 +377,7 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
     }
     // What the folder cannot take fails here, before any file is written: a name too
     // long for the file system, or one that a folder there holds already.
-    const fs::path target = Folder / fs::path(name);
+    fs::path target = Folder / fs::path(name);
     std::errc unwritable{};
     if (name.size() > NAME_MAX) {
       unwritable = std::errc::filename_too_long;
@@ -368,11 +392,11 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
       throw EPackageError("数据包 " + file + " 中文件 " + name + " 的长度 " +
                           std::to_string(size) + " 超出数据范围");
     }
-    entries.push_back({fs::path(name), pos, static_cast<size_t>(size)});
+    entries.push_back({std::move(target), pos, static_cast<size_t>(size)});
     pos += static_cast<size_t>(size);
   }
   for (const Entry& e : entries) {
-    WriteWholeFile(Folder / e.name, std::string_view(payload).substr(e.offset, e.size));
+    WriteWholeFile(e.target, std::string_view(payload).substr(e.offset, e.size));
   }
   List.reset();
   fs::remove(listPath, ec);

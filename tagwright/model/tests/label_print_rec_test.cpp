@@ -1,6 +1,9 @@
 #include "tagwright/label_print_rec.h"
 
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "model_fixture.h"
 
@@ -51,7 +54,11 @@ TEST_F(LabelFile, WritesTheTemplateLayoutAndReadsItBack) {
             "\r\n[ViewRec1]\r\nTopmm=-2.25\r\nLeftmm=12\r\nRightmm=2\r\nBottommm=1E-5\r\n"
             "ViewType=TLineImage\r\nName=\r\nPicFile=\r\nFontSize=0\r\nBarWidth=0\r\n"
             "HaveCode=1\r\nValue=\r\n");
-  EXPECT_FALSE(fs::exists(root_ / "Label.new~"));
+  // No temporary stays beside it.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(root_)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Label", "prog"}));
 
   TLabelRec want = rec;
   want.ViewRec[0].Rightmm = 0.333333333333333;
@@ -126,13 +133,33 @@ TEST_F(LabelFile, ReadingRules) {
          ASSERT_EQ(r.ViewRec.size(), 2u);
          EXPECT_EQ(r.ViewRec[1].Name, "b");
        }},
-      {"a missing section gives a default item",
-       "[LabelRec]\nControlCount=3\n[ViewRec0]\nViewType=TTextView\n[ViewRec1]\nViewType=TPicView\n",
+      {"a missing section gives a default item, before and after one that is there",
+       "[LabelRec]\nControlCount=4\n[ViewRec0]\nViewType=TTextView\n"
+       "[ViewRec2]\nViewType=TPicView\n",
        [](const TLabelRec& r) {
-         ASSERT_EQ(r.ControlCount, 3);
-         ASSERT_EQ(r.ViewRec.size(), 3u);
-         EXPECT_EQ(r.ViewRec[2].ViewType, "");
-         EXPECT_EQ(r.ViewRec[2].FontSize, 8);
+         ASSERT_EQ(r.ControlCount, 4);
+         ASSERT_EQ(r.ViewRec.size(), 4u);
+         TViewRec absent;
+         absent.FontSize = 8;
+         absent.BarWidth = 2;
+         absent.HaveCode = true;
+         EXPECT_EQ(r.ViewRec[0].ViewType, "TTextView");
+         EXPECT_EQ(r.ViewRec[1], absent);
+         TViewRec pic = absent;
+         pic.ViewType = "TPicView";
+         EXPECT_EQ(r.ViewRec[2], pic);
+         EXPECT_EQ(r.ViewRec[3], absent);
+       }},
+      {"an item's section is found as the profile finds it, in any case, the first of a name",
+       "[LabelRec]\nControlCount=5\n[ viewREC1 ]\nName=one\n[ViewRec01]\nName=zero one\n"
+       "[ViewRec+2]\nName=plus two\n[ViewRec3\nName=three\n[VIEWREC1]\nName=again\n"
+       "[ViewRec18446744073709551620]\nName=huge\n[ViewRec4x]\nName=x\n",
+       [](const TLabelRec& r) {
+         ASSERT_EQ(r.ViewRec.size(), 5u);
+         const std::vector<std::string> names = {r.ViewRec[0].Name, r.ViewRec[1].Name,
+                                                 r.ViewRec[2].Name, r.ViewRec[3].Name,
+                                                 r.ViewRec[4].Name};
+         EXPECT_EQ(names, (std::vector<std::string>{"", "one", "", "three", ""}));
        }},
       {"values lose blanks and quotes, are cut at 2047 bytes, and are decoded",
        "[LabelRec]\nDirection=\"F\"\nControlCount=3\n[ViewRec0]\nValue=  padded  \n"
@@ -145,7 +172,11 @@ TEST_F(LabelFile, ReadingRules) {
          EXPECT_EQ(r.ViewRec.at(2).Value, cutChinese);
        }},
       {"the largest count allowed", "[LabelRec]\nControlCount=100000\n",
-       [](const TLabelRec& r) { EXPECT_EQ(r.ViewRec.size(), 100000u); }},
+       [](const TLabelRec& r) {
+         ASSERT_EQ(r.ViewRec.size(), 100000u);
+         EXPECT_EQ(r.ViewRec.back().FontSize, 8);
+         EXPECT_EQ(r.ViewRec.back().BarWidth, 2);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

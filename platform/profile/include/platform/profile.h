@@ -30,10 +30,16 @@ class IniFile {
   // functions. OnFlush: writes collect in memory until Flush(), for files written
   // key by key in one go.
   enum class WriteMode { Immediate, OnFlush };
+  // FromFile: starts with the lines of the file. Empty: starts with none, whatever the
+  // file holds, for a file written anew: its first write replaces the file whole, so
+  // nothing of an earlier file stays in it.
+  enum class Start { FromFile, Empty };
 
-  // Reads the file when it exists; a missing file reads as empty. An unreadable one
-  // (a folder, no permission) also reads as empty, as the profile functions do.
-  explicit IniFile(std::filesystem::path path, WriteMode mode = WriteMode::Immediate);
+  // Reads the file when it exists (and start is FromFile); a missing file reads as
+  // empty. An unreadable one (a folder, no permission) also reads as empty, as the
+  // profile functions do.
+  explicit IniFile(std::filesystem::path path, WriteMode mode = WriteMode::Immediate,
+                   Start start = Start::FromFile);
 
   const std::filesystem::path& Path() const { return path_; }
 
@@ -49,6 +55,13 @@ class IniFile {
   // Read as an integer with default 1 or 0; any non-zero integer is true.
   bool ReadBool(std::string_view section, std::string_view key, bool def) const;
   bool SectionExists(std::string_view section) const;
+  // Calls f(name) for every section name of the file, in no particular order; a name
+  // that several sections share (the first of them is the one read) comes once.
+  template <class F>
+  void ForEachSectionName(F&& f) const {
+    Index();
+    for (const auto& entry : sectionIndex_) f(std::string_view(entry.first));
+  }
 
   // Replaces the key's value in place, or appends the key at the end of its section,
   // creating the section at the end of the file. Every other line stays as it was.
@@ -101,9 +114,9 @@ class IniFile {
   // The value as read (see ReadString), a view into the line or def.
   std::string_view Value(std::string_view section, std::string_view key,
                          std::string_view def) const;
-  std::string_view LineText(size_t i) const {
-    return std::string_view(text_).substr(lines_[i].at, lines_[i].length);
-  }
+  // A span of text_ that a line or key records (always within it).
+  std::string_view Span(size_t at, size_t length) const { return {text_.data() + at, length}; }
+  std::string_view LineText(size_t i) const { return Span(lines_[i].at, lines_[i].length); }
   // Adds the text of a line to text_; gives the line, with a CR LF end.
   Line Append(std::initializer_list<std::string_view> parts);
   void Insert(size_t at, std::initializer_list<std::string_view> parts);

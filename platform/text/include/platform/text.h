@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,39 @@ inline constexpr std::array<unsigned char, 256> kAsciiLower = [] {
 // One byte folded so, by a table: no branch per byte (hashing a name case-insensitively).
 inline char AsciiLower(char c) {
   return static_cast<char>(detail::kAsciiLower[static_cast<unsigned char>(c)]);
+}
+
+// Eight bytes packed in a word, folded so at once: the letters A-Z are the bytes 0x41
+// to 0x5A, and those alone get 0x20 added.
+inline std::uint64_t AsciiLowerWord(std::uint64_t bytes) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t low7 = bytes & (0x7F * kOnes);
+  // Bit 7 of each byte: set from 'A' on, and set above 'Z'; no byte carries into the next.
+  const std::uint64_t fromA = low7 + (0x80 - 'A') * kOnes;
+  const std::uint64_t aboveZ = low7 + (0x80 - 'Z' - 1) * kOnes;
+  const std::uint64_t letter = (fromA ^ aboveZ) & ~bytes & (0x80 * kOnes);
+  return bytes | (letter >> 2);
+}
+
+// The bytes of s from at on, eight of them (the last word: one to eight), in one word
+// folded to lower case. Texts of one length are equal but for the case of their letters
+// exactly when all their words are equal, so names are compared and hashed a word at a
+// time. No byte outside s is read.
+inline std::uint64_t FoldedWord(std::string_view s, size_t at) {
+  const char* p = s.data() + at;
+  const size_t n = s.size() - at < 8 ? s.size() - at : 8;
+  std::uint64_t word;
+  if (n >= 4) {
+    // The first four bytes and the last four, which overlap below eight.
+    std::uint32_t first, last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    word = first | (std::uint64_t{last} << 32);
+  } else {
+    word = static_cast<unsigned char>(p[0]) | (static_cast<unsigned char>(p[n / 2]) << 8) |
+           (static_cast<unsigned char>(p[n - 1]) << 16);
+  }
+  return AsciiLowerWord(word);
 }
 
 // Nearest whole number, a value exactly halfway going to the even neighbour

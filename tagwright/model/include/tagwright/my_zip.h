@@ -72,7 +72,8 @@ class TMyZip {
  private:
   bool ListFolder();
   void AppendListedFiles(std::string& payload);
-  bool InflatePackage(std::istream& package, std::uintmax_t packageSize, std::string& payload);
+  // package: a descriptor of the package file, read by offset.
+  bool InflatePackage(int package, std::uintmax_t packageSize, std::string& payload);
   bool RefusePackage(const std::string& message);
 
   std::string Key;
