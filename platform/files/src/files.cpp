@@ -15,15 +15,19 @@ std::error_code LastError() { return {errno != 0 ? errno : EIO, std::generic_cat
 }  // namespace
 
 std::error_code WriteNewFile(const fs::path& path, std::string_view data) {
-  // Whatever stands at the name goes, in one call: a name that is not there is no error,
-  // and a folder stays (the create below then fails).
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR) return LastError();
-  std::error_code ec;
-
   // O_EXCL: created here or not at all; never a file that is already there, nor one that
   // a symbolic link of that name points to.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = ::open(path.c_str(), kCreate, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Whatever stands at the name goes (a name that went meanwhile is no error), and
+    // the name is created again; a folder stays, and the second create fails. Tried
+    // only now: most names written are new, and then this costs no call.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != EISDIR) return LastError();
+    fd = ::open(path.c_str(), kCreate, 0666);
+  }
   if (fd < 0) return LastError();
+  std::error_code ec;
   while (!data.empty()) {
     errno = 0;
     const ssize_t n = ::write(fd, data.data(), data.size());

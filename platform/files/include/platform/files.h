@@ -9,10 +9,10 @@
 
 namespace platform::files {
 
-// Writes data as a new file named path. An old entry of that name is removed first
-// (a folder is not, and then the write fails), and the file is created exclusively:
-// a name that reappears in between fails the write instead of being opened. A write
-// that fails removes what it wrote. Gives the error, or none.
+// Writes data as a new file named path, always created exclusively. An old entry of
+// that name is removed and the create tried again (a folder is not, and then the write
+// fails): a name that reappears in between fails the write instead of being opened. A
+// write that fails removes what it wrote. Gives the error, or none.
 std::error_code WriteNewFile(const std::filesystem::path& path, std::string_view data);
 
 // Writes data under path whole or not at all: WriteNewFile to path + tempSuffix, then
