@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
@@ -50,6 +51,20 @@ ParsedLine Parse(std::string_view line) {
 size_t FindByte(std::string_view s, char c, size_t pos) {
   const void* at = std::memchr(s.data() + pos, c, s.size() - pos);
   return at == nullptr ? s.size() : static_cast<size_t>(static_cast<const char*>(at) - s.data());
+}
+
+// Whether s holds any of the bytes of set, with a library search for each: see FindByte.
+bool HoldsAny(std::string_view s, std::string_view set) {
+  for (char c : set) {
+    if (!s.empty() && std::memchr(s.data(), c, s.size()) != nullptr) return true;
+  }
+  return false;
+}
+
+// A name without blanks at its ends, as the file's lines give names back.
+bool Plain(std::string_view name) {
+  return !name.empty() && static_cast<unsigned char>(name.front()) > 32 &&
+         static_cast<unsigned char>(name.back()) > 32;
 }
 
 void CheckNoLineBreak(std::string_view what, std::string_view s) {
@@ -128,16 +143,13 @@ size_t IniFile::NameHash::operator()(std::string_view name) const {
   return static_cast<size_t>(h);
 }
 
-bool IniFile::NameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
-  return platform::text::EqualsNoCase(a, b);
-}
-
 void IniFile::Index() const {
   if (indexed_) return;
   sections_.clear();
   keys_.clear();
   keys_.reserve(lines_.size());
-  sectionIndex_.clear();
+  sectionSlots_.assign(16, 0);
+  sectionNames_ = 0;
   lastFound_ = kNotAsked;
   for (size_t i = 0; i < lines_.size(); ++i) IndexLine(i);
   indexed_ = true;
@@ -148,10 +160,10 @@ void IniFile::Index() const {
 void IniFile::IndexLine(size_t i) const {
   const ParsedLine line = Parse(LineText(i));
   if (line.kind == ParsedLine::Header) {
-    sections_.push_back(Section{i, i, keys_.size(), keys_.size()});
+    sections_.push_back(Section{i, i, keys_.size(), keys_.size(), NameHash()(line.name),
+                                static_cast<size_t>(line.name.data() - text_.data()), line.name.size()});
     if (lastFound_ == kMissing) lastFound_ = kNotAsked;
-    // Only the first section of a name is ever read or written.
-    sectionIndex_.try_emplace(std::string(line.name), sections_.size() - 1);
+    AddSectionName(sections_.size() - 1);
   } else if (!sections_.empty()) {
     Section& cur = sections_.back();
     if (line.kind != ParsedLine::Blank) cur.lastEntry = i;
@@ -165,15 +177,45 @@ void IniFile::IndexLine(size_t i) const {
   }
 }
 
+std::uint32_t& IniFile::SectionSlot(std::string_view name, size_t hash) const {
+  const size_t mask = sectionSlots_.size() - 1;
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    std::uint32_t& slot = sectionSlots_[at];
+    if (slot == 0) return slot;
+    const Section& s = sections_[slot - 1];
+    if (s.hash == hash && platform::text::EqualsNoCase(Span(s.nameAt, s.nameLength), name)) return slot;
+  }
+}
+
+// Enters the section under its name, unless a section before it has that name: only
+// the first section of a name is ever read or written.
+void IniFile::AddSectionName(size_t section) const {
+  if (2 * (sectionNames_ + 1) > sectionSlots_.size()) {
+    // Twice the size, the names entered again.
+    std::vector<std::uint32_t> old(2 * sectionSlots_.size(), 0);
+    old.swap(sectionSlots_);
+    for (std::uint32_t slot : old) {
+      if (slot != 0) SectionSlot(Span(sections_[slot - 1].nameAt, sections_[slot - 1].nameLength),
+                                 sections_[slot - 1].hash) = slot;
+    }
+  }
+  const Section& s = sections_[section];
+  std::uint32_t& slot = SectionSlot(Span(s.nameAt, s.nameLength), s.hash);
+  if (slot == 0) {
+    slot = static_cast<std::uint32_t>(section + 1);
+    ++sectionNames_;
+  }
+}
+
 const IniFile::Section* IniFile::Find(std::string_view section) const {
   Index();
   // Readers and writers go through a section key by key, under one spelling.
   if (lastFound_ != kNotAsked && section == lastName_) {
     return lastFound_ == kMissing ? nullptr : &sections_[lastFound_];
   }
-  auto it = sectionIndex_.find(section);
+  const std::uint32_t slot = SectionSlot(section, NameHash()(section));
   lastName_.assign(section);
-  lastFound_ = it == sectionIndex_.end() ? kMissing : it->second;
+  lastFound_ = slot == 0 ? kMissing : slot - 1;
   return lastFound_ == kMissing ? nullptr : &sections_[lastFound_];
 }
 
@@ -280,6 +322,59 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   if (mode_ == WriteMode::Immediate) Flush();
 }
 
+void IniFile::WriteKeys(std::string_view section, std::initializer_list<Entry> entries) {
+  if (entries.size() == 0) return;
+  // The short way takes only names that read back as written (no blanks at their ends,
+  // no "]" in the section's, no key that would read as a header or a comment) and
+  // nothing that WriteString refuses; anything else goes key by key.
+  std::array<size_t, kMaxKeysAtOnce> hashes;
+  bool whole = entries.size() <= hashes.size() && (section.empty() || Plain(section)) &&
+               !HoldsAny(section, "]\r\n") && Find(section) == nullptr;
+  size_t bytes = section.size() + 4;
+  for (size_t n = 0; whole && n < entries.size(); ++n) {
+    const Entry& e = entries.begin()[n];
+    whole = Plain(e.key) && e.key.front() != '[' && e.key.front() != ';' && !HoldsAny(e.key, "=\r\n") &&
+            !HoldsAny(e.value, "\r\n");
+    bytes += e.key.size() + 1 + e.value.size();
+    hashes[n] = NameHash()(e.key);
+    // A name written twice would replace its first value, not add a line.
+    for (size_t i = 0; whole && i < n; ++i) {
+      whole = hashes[i] != hashes[n] || !platform::text::EqualsNoCase(entries.begin()[i].key, e.key);
+    }
+  }
+  if (!whole) {
+    for (const Entry& e : entries) WriteString(section, e.key, e.value);
+    return;
+  }
+  // The section as WriteString adds one (after a blank line unless the file ends in
+  // one), then its keys, each line joining the index as it is added. Room for them all
+  // is made at once, growing as the containers grow by themselves.
+  auto makeRoom = [](auto& container, size_t more) {
+    if (container.capacity() - container.size() < more) {
+      container.reserve(std::max(container.size() + more, 2 * container.capacity()));
+    }
+  };
+  makeRoom(text_, bytes);
+  makeRoom(lines_, entries.size() + 2);
+  makeRoom(keys_, entries.size());
+  if (!lines_.empty() && !Strip(LineText(lines_.size() - 1)).empty()) Insert(lines_.size(), {});
+  Insert(lines_.size(), {"[", section, "]"});
+  Section& added = sections_.back();
+  auto hash = hashes.begin();
+  for (const Entry& e : entries) {
+    const size_t at = lines_.size();
+    lines_.push_back(Append({e.key, "=", e.value}));
+    const size_t nameAt = lines_[at].at;
+    const std::string_view value = Strip(Span(nameAt + e.key.size() + 1, e.value.size()));
+    keys_.push_back(Key{*hash++, at, nameAt, e.key.size(), static_cast<size_t>(value.data() - text_.data()),
+                        value.size()});
+    added.lastEntry = at;
+    added.endKey = keys_.size();
+  }
+  dirty_ = true;
+  if (mode_ == WriteMode::Immediate) Flush();
+}
+
 void IniFile::WriteInteger(std::string_view section, std::string_view key, std::int64_t value) {
   WriteString(section, key, platform::text::IntToStr(value));
 }
@@ -294,11 +389,17 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 
 void IniFile::Flush() {
   if (!dirty_) return;
-  std::string data;
-  data.reserve(text_.size() + 2 * lines_.size());
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    data += LineText(i);
-    data += EolText(static_cast<unsigned char>(lines_[i].eol));
+  // Sized once and filled line by line.
+  size_t size = 0;
+  for (const Line& line : lines_) size += line.length + EolText(static_cast<unsigned char>(line.eol)).size();
+  std::string data(size, '\0');
+  char* out = data.data();
+  for (const Line& line : lines_) {
+    const std::string_view eol = EolText(static_cast<unsigned char>(line.eol));
+    if (line.length > 0) std::memcpy(out, text_.data() + line.at, line.length);
+    out += line.length;
+    if (!eol.empty()) std::memcpy(out, eol.data(), eol.size());
+    out += eol.size();
   }
   if (platform::files::ReplaceFile(path_, data, ".tmp~")) {
     throw ProfileError("cannot write the profile file " + path_.string());

@@ -191,3 +191,68 @@ TEST_F(Profile, WrittenKeysReadAsTheWrittenFileReadsAgain) {
     EXPECT_EQ(ini.ReadString(c.sec, c.key, "def"), c.want) << c.sec << " " << c.key;
   }
 }
+
+TEST_F(Profile, KeysWrittenInOneGoGiveTheFileThatKeyByKeyGives) {
+  using Entry = IniFile::Entry;
+  struct Case {
+    const char* what;
+    std::string start;
+    const char* section;
+    std::initializer_list<Entry> entries;
+  };
+  const Case cases[] = {
+      {"a new section after a last line without its end", "[A]\nk=1", "B", {{"x", "1"}, {"y", " 2 "}}},
+      {"after a blank line", "[A]\nk=1\n\n", "B", {{"x", ""}, {"y", "\"q\""}}},
+      {"into an empty file", "", "", {{"x", "1"}}},
+      {"a section the file holds", "[A]\nk=1\n[B]\nx=2\n", "a", {{"K", "3"}, {"new", "4"}}},
+      {"a name twice", "", "S", {{"k", "1"}, {"K", "2"}}},
+      {"a key with blanks at its ends", "", "S", {{" k", "1"}, {"j", "2"}}},
+      {"a key that reads as a header", "", "S", {{"k", "1"}, {"[T", "2"}, {"j", "3"}}},
+      {"a key that reads as a comment", "", "S", {{";k", "1"}, {"j", "2"}}},
+      {"a section with a closing bracket", "", "S]x", {{"k", "1"}, {"j", "2"}}},
+      {"a section with blanks at its ends", "", " S", {{"k", "1"}, {"j", "2"}}},
+      {"a value with a line break", "", "S", {{"k", "1"}, {"j", "2\n[T]"}, {"i", "3"}}},
+      {"a key with an equals sign", "", "S", {{"k", "1"}, {"j=2", "2"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string got[2];
+    bool threw[2] = {false, false};
+    for (int way = 0; way < 2; ++way) {
+      Put(c.start);
+      IniFile ini(path_, IniFile::WriteMode::OnFlush);
+      try {
+        if (way == 0) {
+          ini.WriteKeys(c.section, c.entries);
+        } else {
+          for (const Entry& e : c.entries) ini.WriteString(c.section, e.key, e.value);
+        }
+      } catch (const ProfileError&) {
+        threw[way] = true;
+      }
+      // The object goes on writing as before, and reads what the file reads.
+      ini.WriteString(c.section, "after", "5");
+      ini.Flush();
+      got[way] = Get();
+      const IniFile again(path_);
+        for (const Entry& e : c.entries) {
+        EXPECT_EQ(ini.ReadString(c.section, e.key, "\x01"), again.ReadString(c.section, e.key, "\x01")) << e.key;
+      }
+    }
+    EXPECT_EQ(got[0], got[1]);
+    EXPECT_EQ(threw[0], threw[1]);
+  }
+}
+
+TEST_F(Profile, TheFirstOfManySectionsOfANameIsTheOneFound) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+  for (int i = 0; i < 100; i += 7) text += "[S" + std::to_string(i) + "]\nk=again\n";
+  Put(text);
+  IniFile ini(path_);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(ini.ReadInteger("S" + std::to_string(i), "K", -1), i);
+  EXPECT_FALSE(ini.SectionExists("s100"));
+  size_t names = 0;
+  ini.ForEachSectionName([&](std::string_view) { ++names; });
+  EXPECT_EQ(names, 100u);
+}

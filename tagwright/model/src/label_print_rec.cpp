@@ -61,11 +61,6 @@ std::string ReadText(const IniFile& ini, const std::string& section, const char*
   return platform::text::Cp936ToUtf8(DropCutLeadByte(ini.ReadString(section, key, def)));
 }
 
-void WriteText(IniFile& ini, const std::string& section, const char* key,
-               const std::string& utf8) {
-  ini.WriteString(section, key, platform::text::Utf8ToCp936(utf8));
-}
-
 // What an item's numbers read as without their keys (texts read as empty).
 constexpr std::int32_t kDefaultFontSize = 8;
 constexpr std::int32_t kDefaultBarWidth = 2;
@@ -98,33 +93,34 @@ TViewRec ReadItem(const IniFile& ini, const std::string& s) {
 void WriteLabelFile(const fs::path& path, const TLabelRec& rec) {
   // Started empty, not from the file there, and flushed through a temporary renamed
   // over the target when whole: neither a failure nor the sections of an earlier file
-  // end up in the result.
+  // end up in the result. Each section is written in one go, its keys in their order.
+  using platform::text::FloatToStr;
+  using platform::text::IntToStr;
+  using platform::text::Utf8ToCp936;
   IniFile ini(path, IniFile::WriteMode::OnFlush, IniFile::Start::Empty);
-  const std::string page = kPageSection;
-  ini.WriteInteger(page, "PageWidth", rec.PageWidth);
-  ini.WriteInteger(page, "PageGap", rec.PageGap);
-  ini.WriteInteger(page, "LWidthmm", rec.LWidthmm);
-  ini.WriteInteger(page, "LHeightmm", rec.LHeightmm);
-  ini.WriteInteger(page, "LCount", rec.LCount);
-  ini.WriteInteger(page, "LRSpace", rec.LRSpace);
-  ini.WriteInteger(page, "LShape", rec.LShape);
-  ini.WriteInteger(page, "ControlCount", static_cast<std::int64_t>(rec.ViewRec.size()));
-  WriteText(ini, page, "Direction", rec.Direction);
-  ini.WriteInteger(page, "PDotMM", rec.PDotMM);
+  ini.WriteKeys(kPageSection, {{"PageWidth", IntToStr(rec.PageWidth)},
+                               {"PageGap", IntToStr(rec.PageGap)},
+                               {"LWidthmm", IntToStr(rec.LWidthmm)},
+                               {"LHeightmm", IntToStr(rec.LHeightmm)},
+                               {"LCount", IntToStr(rec.LCount)},
+                               {"LRSpace", IntToStr(rec.LRSpace)},
+                               {"LShape", IntToStr(rec.LShape)},
+                               {"ControlCount", IntToStr(static_cast<std::int64_t>(rec.ViewRec.size()))},
+                               {"Direction", Utf8ToCp936(rec.Direction)},
+                               {"PDotMM", IntToStr(rec.PDotMM)}});
   for (size_t i = 0; i < rec.ViewRec.size(); ++i) {
     const TViewRec& v = rec.ViewRec[i];
-    const std::string s = ItemSection(i);
-    ini.WriteFloat(s, "Topmm", v.Topmm);
-    ini.WriteFloat(s, "Leftmm", v.Leftmm);
-    ini.WriteFloat(s, "Rightmm", v.Rightmm);
-    ini.WriteFloat(s, "Bottommm", v.Bottommm);
-    WriteText(ini, s, "ViewType", v.ViewType);
-    WriteText(ini, s, "Name", v.Name);
-    WriteText(ini, s, "PicFile", v.PicFile);
-    ini.WriteInteger(s, "FontSize", v.FontSize);
-    ini.WriteInteger(s, "BarWidth", v.BarWidth);
-    ini.WriteBool(s, "HaveCode", v.HaveCode);
-    WriteText(ini, s, "Value", v.Value);
+    ini.WriteKeys(ItemSection(i), {{"Topmm", FloatToStr(v.Topmm)},
+                                   {"Leftmm", FloatToStr(v.Leftmm)},
+                                   {"Rightmm", FloatToStr(v.Rightmm)},
+                                   {"Bottommm", FloatToStr(v.Bottommm)},
+                                   {"ViewType", Utf8ToCp936(v.ViewType)},
+                                   {"Name", Utf8ToCp936(v.Name)},
+                                   {"PicFile", Utf8ToCp936(v.PicFile)},
+                                   {"FontSize", IntToStr(v.FontSize)},
+                                   {"BarWidth", IntToStr(v.BarWidth)},
+                                   {"HaveCode", v.HaveCode ? "1" : "0"},
+                                   {"Value", Utf8ToCp936(v.Value)}});
   }
   ini.Flush();
 }

@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace platform::profile {
@@ -60,7 +59,9 @@ class IniFile {
   template <class F>
   void ForEachSectionName(F&& f) const {
     Index();
-    for (const auto& entry : sectionIndex_) f(std::string_view(entry.first));
+    for (std::uint32_t slot : sectionSlots_) {
+      if (slot != 0) f(Span(sections_[slot - 1].nameAt, sections_[slot - 1].nameLength));
+    }
   }
 
   // Replaces the key's value in place, or appends the key at the end of its section,
@@ -69,6 +70,15 @@ class IniFile {
   void WriteInteger(std::string_view section, std::string_view key, std::int64_t value);
   void WriteFloat(std::string_view section, std::string_view key, double value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
+  // Writes the keys in this order, as WriteString would one after another (the same
+  // file, the same errors). A section that the file does not hold yet, with up to
+  // kMaxKeysAtOnce keys of distinct names, is added in one go: its lines are appended
+  // and indexed as written, without a look-up per key.
+  static constexpr size_t kMaxKeysAtOnce = 32;
+  struct Entry {
+    std::string_view key, value;
+  };
+  void WriteKeys(std::string_view section, std::initializer_list<Entry> entries);
 
   // Writes the whole file (to a new file first, then renamed over the old one, so a
   // failure never leaves half a file). Does nothing when nothing changed.
@@ -82,16 +92,9 @@ class IniFile {
     Eol eol;  // None only for a last line without a line end
   };
   // Names compare without regard to case of the ASCII letters, as the profile
-  // functions compare them. Both take a string_view, so a look-up copies no name.
-  // The hash is not noexcept: the standard library then keeps each name's hash in its
-  // node and compares names only where the hashes agree.
+  // functions compare them; a look-up copies no name.
   struct NameHash {
-    using is_transparent = void;
     size_t operator()(std::string_view name) const;
-  };
-  struct NameEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
   };
   // A key line, and where its name and value (without blanks at their ends) lie in text_.
   struct Key {
@@ -104,6 +107,8 @@ class IniFile {
     size_t lastEntry;  // last line that belongs to the section's content
     // Its keys, in the order of the file: keys_[firstKey] up to keys_[endKey].
     size_t firstKey, endKey;
+    size_t hash;  // NameHash of the name
+    size_t nameAt, nameLength;  // where the name lies in text_
   };
 
   void Index() const;
@@ -129,9 +134,14 @@ class IniFile {
   mutable bool indexed_ = false;
   mutable std::vector<Section> sections_;
   mutable std::vector<Key> keys_;  // the keys of all sections, in the order of the file
-  // Section name as the file first spells it -> index in sections_ (the first section
-  // of a name is the only one read or written).
-  mutable std::unordered_map<std::string, size_t, NameHash, NameEqual> sectionIndex_;
+  // The first section of each name (the only one read or written), by name: a table
+  // of open addressing, whose slots hold 1 + the section's index in sections_, or 0 for
+  // none. Its size is a power of two, at least twice the names it holds.
+  mutable std::vector<std::uint32_t> sectionSlots_;
+  mutable size_t sectionNames_ = 0;
+  // The slot of the name: the one that holds it, or the empty one where it would go.
+  std::uint32_t& SectionSlot(std::string_view name, size_t hash) const;
+  void AddSectionName(size_t section) const;
   // The section looked up last: its index, kMissing or kNotAsked, and its name as asked.
   static constexpr size_t kNotAsked = SIZE_MAX;
   static constexpr size_t kMissing = SIZE_MAX - 1;
