@@ -1,12 +1,8 @@
 #include "tagwright/my_zip.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <fstream>
 #include <limits>
@@ -42,20 +38,6 @@ std::int32_t GetInt32(const char* p) {
   std::uint32_t u = 0;
   for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(p[i]);
   return static_cast<std::int32_t>(u);
-}
-
-// n bytes of the file open on fd from offset at; false when the file ends before them
-// or cannot be read.
-bool ReadAt(int fd, char* buf, size_t n, std::uintmax_t at) {
-  while (n > 0) {
-    const ssize_t got = ::pread(fd, buf, n, static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    buf += got;
-    n -= static_cast<size_t>(got);
-    at += static_cast<std::uintmax_t>(got);
-  }
-  return true;
 }
 
 std::string ReadWholeFile(const fs::path& path) {
@@ -233,10 +215,11 @@ void TMyZip::BuildPackage(const fs::path& folder, const fs::path& packageFile,
   }
 }
 
-bool TMyZip::InflatePackage(int package, std::uintmax_t packageSize, std::string& payload) {
+bool TMyZip::InflatePackage(const platform::files::RegularFile& package, std::string& payload) {
+  const std::uintmax_t packageSize = package.Size();
   if (packageSize < 4) return false;
   char sizeBytes[4];
-  if (!ReadAt(package, sizeBytes, 4, packageSize - 4)) return false;
+  if (!package.ReadAt(sizeBytes, 4, packageSize - 4)) return false;
   const std::int32_t s = GetInt32(sizeBytes);
   const std::uintmax_t compressed = packageSize - 4;
   // A size that the compressed data cannot produce is refused before it is allocated.
@@ -257,7 +240,7 @@ bool TMyZip::InflatePackage(int package, std::uintmax_t packageSize, std::string
   auto step = [&]() {
     if (zs.avail_in == 0 && remaining > 0) {
       const auto n = static_cast<size_t>(std::min<std::uintmax_t>(remaining, sizeof in));
-      if (!ReadAt(package, in, n, compressed - remaining)) {
+      if (!package.ReadAt(in, n, compressed - remaining)) {
         throw EPackageError("读取数据包 " + PackageFile.string() + " 失败");
       }
       remaining -= n;
@@ -317,19 +300,9 @@ bool TMyZip::ExtractPackage(const fs::path& packageFile, const fs::path& folder,
 
   std::string payload;
   {
-    // One look at the file gives its kind and its size. Only a regular file is opened:
-    // opening a pipe or a device could wait for ever.
-    struct stat st {};
-    if (::stat(packageFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      throw EPackageError("无法打开文件 " + file);
-    }
-    const int fd = ::open(packageFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw EPackageError("无法打开文件 " + file);
-    struct Close {
-      int fd;
-      ~Close() { ::close(fd); }
-    } close{fd};
-    if (!InflatePackage(fd, static_cast<std::uintmax_t>(st.st_size), payload)) {
+    const std::optional<platform::files::RegularFile> package = platform::files::RegularFile::Open(packageFile);
+    if (!package) throw EPackageError("无法打开文件 " + file);
+    if (!InflatePackage(*package, payload)) {
       return RefusePackage("文件不完整或错误的数据包 " + file);
     }
   }

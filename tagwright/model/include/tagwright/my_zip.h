@@ -17,6 +17,10 @@
 
 #include "platform/profile.h"
 
+namespace platform::files {
+class RegularFile;
+}
+
 namespace tagwright {
 
 // The password of every package the designer writes and the only one it extracts.
@@ -72,8 +76,7 @@ class TMyZip {
  private:
   bool ListFolder();
   void AppendListedFiles(std::string& payload);
-  // package: a descriptor of the package file, read by offset.
-  bool InflatePackage(int package, std::uintmax_t packageSize, std::string& payload);
+  bool InflatePackage(const platform::files::RegularFile& package, std::string& payload);
   bool RefusePackage(const std::string& message);
 
   std::string Key;
