@@ -2,7 +2,6 @@
 // and document, what counts as an acknowledgement, stop, resume and terminate. Faults
 // of the center and the database, each with the tick that recovers from it, are in
 // fault_injection_test.cpp.
-#include <sqlite3.h>
 
 #include <atomic>
 #include <future>
@@ -14,6 +13,7 @@
 #include "sync_support.h"
 
 using namespace marrowind;
+using marrowind::test::DatabaseLock;
 using marrowind::test::DocumentChangeIds;
 using marrowind::test::ReadFile;
 using marrowind::test::SyncTest;
@@ -273,16 +273,14 @@ TEST_F(GroupThread, TerminateEndsTheWorkerWithinTheExitWait) {
   ds().AcData.SetBusyTimeout(10s);
   TGroupThread waiting(ds());
   ASSERT_TRUE(ds().OpenDataChange());
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(lib_->Database().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  DatabaseLock other(lib_->Database());
+  ASSERT_TRUE(other.Held());
   const size_t requests = center().request_count();
   waiting.Resume();
   std::this_thread::sleep_for(200ms);
   waiting.Terminate();
   EXPECT_TRUE(waiting.WaitFor(TGroupThread::kExitWait));
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.Release();
   EXPECT_EQ(center().request_count(), requests);  // it never got to post
   EXPECT_EQ(JournalIds().size(), 1u);
 }

@@ -1,6 +1,5 @@
 #include <codemill.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -18,6 +17,7 @@
 namespace fs = std::filesystem;
 using marrowind::TFmBookDataSet;
 using marrowind::test::BoxRecorder;
+using marrowind::test::DatabaseLock;
 using marrowind::test::LibrarySetup;
 using marrowind::test::ReadBytes;
 using marrowind::test::ShowActive;
@@ -209,9 +209,8 @@ TEST(BookDataSet, TestConnectionUsesTheEditsAndTellsTheOutcome) {
 // test up and closes it once the connection is let go, without a message.
 TEST(BookDataSet, ATestConnectionWaitingForALockIsIgnoredAgainAndGivenUpByClosing) {
   LibrarySetup lib;
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(lib.Database().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  DatabaseLock other(lib.Database());
+  ASSERT_TRUE(other.Held());
   BoxRecorder boxes;
   TFmBookDataSet dlg;
   ASSERT_TRUE(ShowActive(&dlg));
@@ -231,8 +230,7 @@ TEST(BookDataSet, ATestConnectionWaitingForALockIsIgnoredAgainAndGivenUpByClosin
   EXPECT_TRUE(boxes.boxes.empty());  // not the failure message after the busy time-out
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_FALSE(dlg.Test.Connected());
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.Release();
 }
 
 TEST(BookDataSet, EnterMovesTheFocusAndStartsNothing) {

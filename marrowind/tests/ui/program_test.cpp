@@ -1,7 +1,6 @@
 // The marrowind program itself, started as child processes in a program folder of
 // their own, with message boxes on standard error.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QElapsedTimer>
 #include <QPoint>
@@ -23,6 +22,7 @@
 #include "test_center.h"
 
 namespace fs = std::filesystem;
+using marrowind::test::DatabaseLock;
 using marrowind::test::TempFolder;
 using marrowind::testing::RecordedRequest;
 using marrowind::testing::Reply;
@@ -184,24 +184,6 @@ TEST_F(Program, StopSignalEndsAConnectedProgramWithItsIdleWorker) {
   // An idle worker ends when asked; the exit wait bounds it at 1000 ms.
   EXPECT_LT(t.elapsed(), 5000);
 }
-
-// The program on a database that another program holds locked with an exclusive lock.
-class DatabaseLock {
- public:
-  explicit DatabaseLock(const fs::path& file) {
-    sqlite3_open(file.c_str(), &db_);
-    ok_ = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  ~DatabaseLock() {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(db_);
-  }
-  bool Held() const { return ok_; }
-
- private:
-  sqlite3* db_ = nullptr;
-  bool ok_ = false;
-};
 
 // SIGTERM ends the program at once whatever it is doing, and loses no journal row.
 // (The figures printed are the time from the signal to the end.)

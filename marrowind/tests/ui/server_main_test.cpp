@@ -7,7 +7,6 @@
 #include <QThread>
 #include <QTest>
 #include <QTimer>
-#include <sqlite3.h>
 
 #include "marrowind/core/group_thread.h"
 #include "marrowind/core/sync_tick.h"
@@ -20,6 +19,7 @@
 
 using marrowind::TFmServerMain;
 using marrowind::test::BoxRecorder;
+using marrowind::test::DatabaseLock;
 using marrowind::testing::Reply;
 using marrowind::testing::ReplyMode;
 using platform::ui::Icon;
@@ -240,9 +240,8 @@ TEST_F(ServerMain, TheEventLoopTurnsWhileALoginStallsOrTheDatabaseIsLocked) {
   TFmServerMain f(ds());
   center().set_handler("Api/GroupLogin", Silent);
   const std::string url = marrowind::LoginUrl(center().base_url(), "S01", "pw");
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(lib_->Database().c_str(), &other), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  DatabaseLock other(lib_->Database());
+  ASSERT_TRUE(other.Held());
   int fired = 0;
   QTimer timer;
   timer.setInterval(10);
@@ -274,8 +273,7 @@ TEST_F(ServerMain, TheEventLoopTurnsWhileALoginStallsOrTheDatabaseIsLocked) {
     EXPECT_LT(t.elapsed(), 30000);
     marrowind::SetProgramEnding(false);
   }
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other.Release();
 }
 
 // While the cluster dialog's opening test login waits for the center, a second

@@ -68,7 +68,7 @@ bool Plain(std::string_view name) {
 }
 
 void CheckNoLineBreak(std::string_view what, std::string_view s) {
-  if (FindByte(s, '\r', 0) != s.size() || FindByte(s, '\n', 0) != s.size()) {
+  if (HoldsAny(s, "\r\n")) {
     throw ProfileError("profile " + std::string(what) + " holds a line break: " + std::string(s));
   }
 }
